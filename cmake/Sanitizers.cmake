@@ -1,0 +1,15 @@
+include_guard(GLOBAL)
+
+# One sanitizer configuration per build folder: "address" (with undefined behaviour) or "thread".
+set(KEYFERRY_SANITIZER "" CACHE STRING "Sanitizer build: empty, address or thread")
+set_property(CACHE KEYFERRY_SANITIZER PROPERTY STRINGS "" address thread)
+
+if(KEYFERRY_SANITIZER STREQUAL "address")
+    add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+elseif(KEYFERRY_SANITIZER STREQUAL "thread")
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
+elseif(NOT KEYFERRY_SANITIZER STREQUAL "")
+    message(FATAL_ERROR "KEYFERRY_SANITIZER must be empty, address or thread")
+endif()

@@ -1,0 +1,136 @@
+#include "KeyferryReceiverProcessor.h"
+
+namespace
+{
+// Every slot this plug-in holds carries this name; the number is only shown, never published.
+const char* const publishedReceiverName = "Receiver";
+
+// A drain adds at most one ring's worth of bytes (each event no larger than its ring message).
+constexpr std::size_t receivedMidiCapacity = keyferry::RingSize;
+
+bool isStereo (const juce::AudioChannelSet& set)
+{
+    return set == juce::AudioChannelSet::stereo();
+}
+} // namespace
+
+KeyferryReceiverProcessor::KeyferryReceiverProcessor()
+    : AudioProcessor (BusesProperties()
+                          .withInput ("Input", juce::AudioChannelSet::stereo(), true)
+                          .withOutput ("Output", juce::AudioChannelSet::stereo(), true))
+{
+    claimSlot();
+}
+
+KeyferryReceiverProcessor::~KeyferryReceiverProcessor()
+{
+    if (const auto index = slotIndex.load(); index >= 0)
+        receiverTable.UnregisterReceiver (index);
+}
+
+void KeyferryReceiverProcessor::claimSlot()
+{
+    const auto index = receiverTable.RegisterReceiver (publishedReceiverName);
+    slotIndex.store (index);
+    setDisplayName (index >= 0 ? "Receiver " + juce::String (index + 1) : juce::String ("Disconnected"));
+}
+
+void KeyferryReceiverProcessor::setDisplayName (const juce::String& newName)
+{
+    const juce::SpinLock::ScopedLockType lock (displayNameLock);
+    displayName = newName;
+}
+
+juce::String KeyferryReceiverProcessor::getDisplayName() const
+{
+    const juce::SpinLock::ScopedLockType lock (displayNameLock);
+    return displayName;
+}
+
+const juce::String KeyferryReceiverProcessor::getName() const
+{
+    return "Keyferry Receiver";
+}
+
+void KeyferryReceiverProcessor::prepareToPlay (double, int)
+{
+    receivedMidi.ensureSize (receivedMidiCapacity);
+
+    if (slotIndex.load() < 0)
+        claimSlot();
+}
+
+void KeyferryReceiverProcessor::releaseResources()
+{
+    const auto index = slotIndex.load();
+
+    if (index < 0)
+        return;
+
+    receiverTable.UnregisterReceiver (index);
+    slotIndex.store (-1);
+}
+
+void KeyferryReceiverProcessor::processBlock (juce::AudioBuffer<float>& audio, juce::MidiBuffer& midi)
+{
+    audio.clear();
+
+    const auto index = slotIndex.load();
+
+    if (index < 0)
+        return;
+
+    if (receiverTable.TakeResetRequest (index))
+    {
+        for (int channel = 1; channel <= 16; ++channel)
+        {
+            midi.addEvent (juce::MidiMessage::allNotesOff (channel), 0);
+            midi.addEvent (juce::MidiMessage::allSoundOff (channel), 0);
+        }
+    }
+
+    receivedMidi.clear();
+
+    if (receiverTable.ReadMidi (index, receivedMidi))
+    {
+        midi.addEvents (receivedMidi, 0, audio.getNumSamples(), 0);
+        lastActivityMs.store (juce::Time::currentTimeMillis());
+    }
+}
+
+double KeyferryReceiverProcessor::getTailLengthSeconds() const { return 0.0; }
+bool KeyferryReceiverProcessor::acceptsMidi() const { return true; }
+bool KeyferryReceiverProcessor::producesMidi() const { return true; }
+bool KeyferryReceiverProcessor::isMidiEffect() const { return true; }
+
+juce::AudioProcessorEditor* KeyferryReceiverProcessor::createEditor() { return nullptr; }
+bool KeyferryReceiverProcessor::hasEditor() const { return false; }
+
+int KeyferryReceiverProcessor::getNumPrograms() { return 1; }
+int KeyferryReceiverProcessor::getCurrentProgram() { return 0; }
+void KeyferryReceiverProcessor::setCurrentProgram (int) {}
+const juce::String KeyferryReceiverProcessor::getProgramName (int) { return {}; }
+void KeyferryReceiverProcessor::changeProgramName (int, const juce::String&) {}
+
+void KeyferryReceiverProcessor::getStateInformation (juce::MemoryBlock& destData)
+{
+    juce::MemoryOutputStream stream (destData, true);
+    stream.writeString (getDisplayName());
+}
+
+void KeyferryReceiverProcessor::setStateInformation (const void* data, int sizeInBytes)
+{
+    juce::MemoryInputStream stream (data, static_cast<size_t> (juce::jmax (0, sizeInBytes)), false);
+    setDisplayName (stream.readString());
+}
+
+bool KeyferryReceiverProcessor::isBusesLayoutSupported (const BusesLayout& layouts) const
+{
+    const auto in = layouts.getMainInputChannelSet();
+    return isStereo (layouts.getMainOutputChannelSet()) && (in.isDisabled() || isStereo (in));
+}
+
+juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()
+{
+    return new KeyferryReceiverProcessor();
+}

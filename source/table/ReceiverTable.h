@@ -1,0 +1,54 @@
+#pragma once
+
+#include "SharedReceiverTable.h"
+
+#include <juce_audio_basics/juce_audio_basics.h>
+#include <juce_core/juce_core.h>
+
+#include <memory>
+
+// The receiver's side of receivers.dat: finds or creates the file, maps it, claims and releases
+// slots, takes a slot's reset request and drains a slot's ring into a MidiBuffer.
+//
+// It keeps no slot state of its own; everything lives in the mapping, where other receivers and
+// the sending peers see it. It takes no lock on the audio thread and reports failures only
+// through its results: -1, false, or a table that stays unmapped.
+class ReceiverTable
+{
+public:
+    // Message thread (as a member of the processor). Opens and maps the table file; a failure
+    // leaves the table unmapped for its whole life.
+    ReceiverTable();
+
+    // Unmaps the file. Releases no slot: the owner gives its slot back first.
+    ~ReceiverTable();
+
+    // Control thread. Claims the lowest free slot under a fresh identifier and the given name
+    // (cut to 31 bytes of UTF-8); returns its index, or -1 when unmapped or all slots are held.
+    int RegisterReceiver (const juce::String& name);
+
+    // Control thread. Frees the slot; the counters change only if it was held.
+    void UnregisterReceiver (int slotIndex);
+
+    // Audio thread. Takes the slot's reset request, clearing it; true if one was pending.
+    bool TakeResetRequest (int slotIndex);
+
+    // Audio thread. Adds the slot's unread messages to the buffer; true if readPos moved.
+    bool ReadMidi (int slotIndex, juce::MidiBuffer& buffer);
+
+    bool isMapped() const noexcept { return sharedTable != nullptr; }
+
+    // Where the table file lives for the current user.
+    static juce::File getTableFile();
+
+private:
+    void Open();
+    void Close();
+
+    keyferry::ReceiverSlot* slotAt (int slotIndex) const noexcept;
+
+    std::unique_ptr<juce::MemoryMappedFile> mappedFile;
+    keyferry::SharedReceiverTable* sharedTable = nullptr;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (ReceiverTable)
+};
