@@ -1,0 +1,44 @@
+#pragma once
+
+#include <table/SharedReceiverTable.h>
+
+#include <string>
+
+namespace keyferry
+{
+
+// A read-write shared mapping of an existing table file. The only place with operating-system
+// calls in the sender library; a peer never creates, truncates or resizes the file.
+class MappedTableFile
+{
+public:
+    enum class Status
+    {
+        mapped,
+        missing,    // nothing at the path
+        wrongSize,  // not a regular file of exactly TableFileSize bytes
+        failed      // could not be opened or mapped
+    };
+
+    MappedTableFile() = default;
+    ~MappedTableFile();
+
+    MappedTableFile (MappedTableFile&& other) noexcept;
+    MappedTableFile& operator= (MappedTableFile&& other) noexcept;
+    MappedTableFile (const MappedTableFile&) = delete;
+    MappedTableFile& operator= (const MappedTableFile&) = delete;
+
+    Status open (const std::string& path);
+    void close() noexcept;
+
+    SharedReceiverTable* table() const noexcept { return mapped; }
+
+    // The folder receivers use on this system: the framework's application-data folder
+    // ($HOME/.config on Linux, %APPDATA% on Windows) followed by TableFileRelativePath.
+    static std::string defaultPath();
+
+private:
+    SharedReceiverTable* mapped = nullptr;
+};
+
+} // namespace keyferry

@@ -1,0 +1,22 @@
+#include "SendResult.h"
+
+namespace keyferry
+{
+
+const char* describe (SendResult result) noexcept
+{
+    switch (result)
+    {
+        case SendResult::ok: return "ok";
+        case SendResult::noReceivers: return "no receivers: no table file of the right size";
+        case SendResult::slotOutOfRange: return "slot index out of range";
+        case SendResult::slotNotHeld: return "no receiver holds that slot";
+        case SendResult::receiverChanged: return "the slot was claimed again by another receiver";
+        case SendResult::emptyMessage: return "empty message";
+        case SendResult::messageTooLarge: return "message longer than 256 bytes";
+        case SendResult::ringFull: return "ring full";
+    }
+    return "unknown result";
+}
+
+} // namespace keyferry

@@ -1,0 +1,116 @@
+#include "SenderTable.h"
+
+#include <cstring>
+
+namespace keyferry
+{
+namespace
+{
+template <std::size_t size>
+std::string textOf (const char (&field)[size])
+{
+    return std::string (field, ::strnlen (field, size));
+}
+
+std::uint32_t unreadBetween (std::uint32_t readPos, std::uint32_t writePos)
+{
+    if (readPos == writePos)
+        return 0;
+    return writePos > readPos ? writePos - readPos : RingSize - std::min (readPos, RingSize) + writePos;
+}
+} // namespace
+
+SendResult SenderTable::open (const std::string& path)
+{
+    return file.open (path) == MappedTableFile::Status::mapped ? SendResult::ok : SendResult::noReceivers;
+}
+
+SlotStatus SenderTable::slot (int index) const
+{
+    SlotStatus status;
+    status.index = index;
+
+    if (! isOpen() || index < 0 || index >= NumSlots)
+        return status;
+
+    // changeCounter first: every claim it counts has its texts complete.
+    const auto& table = *file.table();
+    table.changeCounter.load();
+    const auto& slot = table.slots[index];
+
+    status.held = slot.active.load() != 0;
+    status.id = textOf (slot.id);
+    status.name = textOf (slot.name);
+    status.writePos = slot.writePos.load();
+    status.readPos = slot.readPos.load();
+    status.unreadBytes = unreadBetween (status.readPos, status.writePos);
+    return status;
+}
+
+std::array<SlotStatus, NumSlots> SenderTable::slots() const
+{
+    std::array<SlotStatus, NumSlots> all;
+    for (int i = 0; i < NumSlots; ++i)
+        all[(std::size_t) i] = slot (i);
+    return all;
+}
+
+std::optional<ReceiverLink> SenderTable::link (int index, SendResult& result) const
+{
+    if (! isOpen())
+        result = SendResult::noReceivers;
+    else if (index < 0 || index >= NumSlots)
+        result = SendResult::slotOutOfRange;
+    else if (const auto status = slot (index); ! status.held)
+        result = SendResult::slotNotHeld;
+    else
+    {
+        result = SendResult::ok;
+        return ReceiverLink (file.table()->slots[index], index, status.id);
+    }
+
+    return std::nullopt;
+}
+
+ReceiverLink::ReceiverLink (ReceiverSlot& slotToUse, int slotIndex, std::string receiverId)
+    : slot (&slotToUse), index (slotIndex), id (std::move (receiverId))
+{
+}
+
+bool ReceiverLink::isCurrent() const
+{
+    return slot->active.load() != 0 && textOf (slot->id) == id;
+}
+
+SendResult ReceiverLink::send (const OutgoingMessage& message)
+{
+    std::size_t accepted = 0;
+    return send (&message, 1, accepted);
+}
+
+SendResult ReceiverLink::send (const OutgoingMessage* messages, std::size_t count, std::size_t& accepted)
+{
+    accepted = 0;
+
+    if (slot->active.load() == 0)
+        return SendResult::slotNotHeld;
+
+    if (textOf (slot->id) != id)
+        return SendResult::receiverChanged;
+
+    return RingWriter (*slot).append (messages, count, accepted);
+}
+
+SendResult ReceiverLink::requestReset()
+{
+    if (slot->active.load() == 0)
+        return SendResult::slotNotHeld;
+
+    if (textOf (slot->id) != id)
+        return SendResult::receiverChanged;
+
+    slot->resetRequested.store (1);
+    return SendResult::ok;
+}
+
+} // namespace keyferry

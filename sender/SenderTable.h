@@ -1,0 +1,72 @@
+#pragma once
+
+#include "MappedTableFile.h"
+#include "RingWriter.h"
+#include "SendResult.h"
+
+#include <array>
+#include <optional>
+#include <string>
+
+namespace keyferry
+{
+
+// What a peer sees of one slot.
+struct SlotStatus
+{
+    int index = -1;
+    bool held = false;
+    std::string id;
+    std::string name;
+    std::uint32_t writePos = 0;
+    std::uint32_t readPos = 0;
+    std::uint32_t unreadBytes = 0;
+};
+
+class ReceiverLink;
+
+// A sending peer's view of receivers.dat. It maps an existing file only; with no file of the
+// right size there are no receivers to send to.
+class SenderTable
+{
+public:
+    SendResult open (const std::string& path = MappedTableFile::defaultPath());
+    bool isOpen() const noexcept { return file.table() != nullptr; }
+
+    std::array<SlotStatus, NumSlots> slots() const;
+    SlotStatus slot (int index) const;
+
+    // Links to the receiver holding the slot now; later sends fail with receiverChanged once
+    // that receiver has released it, even if another one claims it again.
+    std::optional<ReceiverLink> link (int index, SendResult& result) const;
+
+private:
+    MappedTableFile file;
+};
+
+// One receiver's claim of one slot, as a peer addresses it. The table must outlive the link.
+class ReceiverLink
+{
+public:
+    int slotIndex() const noexcept { return index; }
+    const std::string& receiverId() const noexcept { return id; }
+
+    // True while the slot is held under the identifier seen when the link was made.
+    bool isCurrent() const;
+
+    SendResult send (const OutgoingMessage& message);
+    SendResult send (const OutgoingMessage* messages, std::size_t count, std::size_t& accepted);
+    SendResult requestReset();
+
+    std::uint32_t freeBytes() const noexcept { return RingWriter (*slot).freeBytes(); }
+
+private:
+    friend class SenderTable;
+    ReceiverLink (ReceiverSlot& slotToUse, int slotIndex, std::string receiverId);
+
+    ReceiverSlot* slot;
+    int index;
+    std::string id;
+};
+
+} // namespace keyferry
