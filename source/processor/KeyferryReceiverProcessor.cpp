@@ -1,5 +1,7 @@
 #include "KeyferryReceiverProcessor.h"
 
+#include "../editor/KeyferryReceiverEditor.h"
+
 namespace
 {
 // Every slot this plug-in holds carries this name; the number is only shown, never published.
@@ -103,8 +105,8 @@ bool KeyferryReceiverProcessor::acceptsMidi() const { return true; }
 bool KeyferryReceiverProcessor::producesMidi() const { return true; }
 bool KeyferryReceiverProcessor::isMidiEffect() const { return true; }
 
-juce::AudioProcessorEditor* KeyferryReceiverProcessor::createEditor() { return nullptr; }
-bool KeyferryReceiverProcessor::hasEditor() const { return false; }
+juce::AudioProcessorEditor* KeyferryReceiverProcessor::createEditor() { return new KeyferryReceiverEditor (*this); }
+bool KeyferryReceiverProcessor::hasEditor() const { return true; }
 
 int KeyferryReceiverProcessor::getNumPrograms() { return 1; }
 int KeyferryReceiverProcessor::getCurrentProgram() { return 0; }
