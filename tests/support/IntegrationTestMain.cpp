@@ -1,0 +1,13 @@
+#include "WindowManagerAtoms.h"
+
+#include <juce_events/juce_events.h>
+
+#include <gtest/gtest.h>
+
+int main (int argc, char** argv)
+{
+    ::testing::InitGoogleTest (&argc, argv);
+    createWindowManagerAtoms();
+    const juce::ScopedJuceInitialiser_GUI juce;
+    return RUN_ALL_TESTS();
+}
