@@ -1,0 +1,54 @@
+#include "CliSupport.h"
+#include "MidiForwarder.h"
+
+#include <chrono>
+#include <thread>
+
+namespace cli
+{
+int bridge (const Context& context)
+{
+    auto arguments = context.arguments;
+    const auto portName = arguments.contains ("--port") ? arguments[arguments.indexOf ("--port") + 1] : juce::String ("Keyferry Bridge");
+    if (arguments.contains ("--port"))
+        arguments.removeRange (arguments.indexOf ("--port"), 2);
+
+    if (arguments.size() != 1)
+        return context.fail (usage, "bridge needs a receiver, e.g. keyferry bridge 1");
+
+    if (slotFromReceiverNumber (arguments[0]) < 0)
+        return context.fail (usage, "a receiver is a number from 1 to 9, as its window shows, got '" + arguments[0] + "'");
+
+    keyferry::SenderTable table;
+    int code = done;
+    if (! openTable (context, table, code))
+        return code;
+
+    auto link = linkToReceiver (context, table, arguments[0], code);
+    if (! link)
+        return code;
+
+    MidiForwarder forwarder (std::move (*link));
+    auto input = juce::MidiInput::createNewDevice (portName, &forwarder);
+
+    if (input == nullptr)
+        return context.fail (refused, "no MIDI service: could not create the MIDI input port '" + portName
+                                          + "' (on Linux this needs the ALSA sequencer, /dev/snd/seq)");
+
+    watchForInterrupt();
+    input->start();
+    context.out << "forwarding MIDI from port '" << portName << "' to receiver " << arguments[0] << "; Ctrl-C stops\n"
+                << std::flush;
+
+    while (! interruptRequested() && ! forwarder.receiverChanged())
+        std::this_thread::sleep_for (std::chrono::milliseconds (50));
+
+    input->stop();
+    context.out << "forwarded " << forwarder.getForwarded() << " messages, dropped " << forwarder.getDropped() << "\n";
+
+    if (forwarder.receiverChanged())
+        return context.fail (refused, "receiver " + arguments[0] + " was released or claimed again");
+
+    return interrupted;
+}
+} // namespace cli

@@ -1,0 +1,108 @@
+#include "KeyferryCli.h"
+
+#include "CliSupport.h"
+#include "MidiMessageParser.h"
+
+#include <sender/MappedTableFile.h>
+
+#include <ostream>
+
+namespace
+{
+struct Subcommand
+{
+    const char* name;
+    cli::Command run;
+    const char* summary;
+    const char* usage;
+};
+
+const Subcommand subcommands[] = {
+    { "list", cli::list, "show the nine receiver slots", "keyferry list [--json]" },
+    { "send", cli::send, "send MIDI messages to a receiver", "keyferry send RECEIVER [--at SAMPLE] MESSAGE... " },
+    { "panic", cli::panic, "ask receivers to silence all notes", "keyferry panic RECEIVER | --all" },
+    { "play", cli::play, "play a Standard MIDI File into a receiver in real time", "keyferry play FILE.mid RECEIVER [--quiet]" },
+    { "bridge", cli::bridge, "forward a live MIDI input port into a receiver", "keyferry bridge RECEIVER [--port NAME]" },
+};
+
+juce::String subcommandHelp (const Subcommand& command)
+{
+    juce::String text;
+    text << "usage: " << command.usage << "\n" << command.summary << ".\n";
+
+    if (juce::String (command.name) == "send")
+        text << "\nRECEIVER is 1-9, the number its window shows. MESSAGE is one of:\n"
+             << describeMessageKinds() << "Channels are 1-16. --at SAMPLE sets the sample offset, within the receiver's next\n"
+             << "audio block, of the messages after it (default 0). Example:\n"
+             << "    keyferry send 1 note-on 1 60 100 --at 256 note-off 1 60\n";
+    else if (juce::String (command.name) == "play")
+        text << "\nHonours the file's tempo map, shows progress, waits when the receiver's ring is full,\n"
+             << "and on Ctrl-C stops and asks the receiver to silence all notes.\n";
+    else if (juce::String (command.name) == "bridge")
+        text << "\nCreates a MIDI input port (default name 'Keyferry Bridge') that other programs connect\n"
+             << "to, and forwards what arrives until Ctrl-C.\n";
+    else if (juce::String (command.name) == "list")
+        text << "\nShows each slot's receiver number, whether a plug-in holds it, its name, identifier and\n"
+             << "the bytes it has not read yet. --json prints the same as a JSON array.\n";
+
+    return text;
+}
+} // namespace
+
+juce::String keyferryHelp()
+{
+    juce::String text;
+    text << "usage: keyferry [--table PATH] COMMAND [ARGUMENTS]\n"
+         << "Sends MIDI to Keyferry Receiver plug-ins through their shared table file.\n\n";
+
+    for (const auto& command : subcommands)
+        text << "    " << juce::String (command.name).paddedRight (' ', 8) << command.summary << "\n";
+
+    text << "\n--table PATH uses another table file than ~/.config/Keyferry/receivers.dat.\n"
+         << "keyferry COMMAND --help tells more. Exit status: 0 done, 1 refused (no table, receiver not\n"
+         << "held, ring full), 2 wrong command line, 130 interrupted.\n";
+    return text;
+}
+
+int runKeyferry (const juce::StringArray& argumentsIn, std::ostream& out, std::ostream& err)
+{
+    auto arguments = argumentsIn;
+    std::string tablePath = keyferry::MappedTableFile::defaultPath();
+
+    if (const auto index = arguments.indexOf ("--table"); index >= 0)
+    {
+        if (index + 1 >= arguments.size())
+        {
+            err << "keyferry: --table needs a path\n";
+            return cli::usage;
+        }
+        tablePath = arguments[index + 1].toStdString();
+        arguments.removeRange (index, 2);
+    }
+
+    if (arguments.isEmpty() || arguments[0] == "--help" || arguments[0] == "-h" || arguments[0] == "help")
+    {
+        (arguments.isEmpty() ? err : out) << keyferryHelp();
+        return arguments.isEmpty() ? cli::usage : cli::done;
+    }
+
+    for (const auto& command : subcommands)
+    {
+        if (arguments[0] != command.name)
+            continue;
+
+        arguments.remove (0);
+
+        if (arguments.contains ("--help") || arguments.contains ("-h"))
+        {
+            out << subcommandHelp (command);
+            return cli::done;
+        }
+
+        const cli::Context context { arguments, out, err, tablePath };
+        return command.run (context);
+    }
+
+    err << "keyferry: unknown command '" << arguments[0] << "'; try keyferry --help\n";
+    return cli::usage;
+}

@@ -1,0 +1,88 @@
+#include "CliSupport.h"
+#include "MidiMessageParser.h"
+
+namespace cli
+{
+int send (const Context& context)
+{
+    if (context.arguments.isEmpty())
+        return context.fail (usage, "send needs a receiver and a message, e.g. keyferry send 1 note-on 1 60 100");
+
+    auto tokens = context.arguments;
+    const auto receiver = tokens[0];
+    tokens.remove (0);
+
+    // The whole command line is checked before anything is sent.
+    const auto parsed = parseMessages (tokens);
+    if (parsed.error.isNotEmpty())
+        return context.fail (usage, parsed.error);
+
+    if (slotFromReceiverNumber (receiver) < 0)
+        return context.fail (usage, "a receiver is a number from 1 to 9, as its window shows, got '" + receiver + "'");
+
+    keyferry::SenderTable table;
+    int code = done;
+    if (! openTable (context, table, code))
+        return code;
+
+    auto link = linkToReceiver (context, table, receiver, code);
+    if (! link)
+        return code;
+
+    std::vector<keyferry::OutgoingMessage> outgoing;
+    for (const auto& message : parsed.messages)
+        outgoing.push_back ({ message.samplePosition, message.bytes.data(), message.bytes.size() });
+
+    std::size_t accepted = 0;
+    const auto result = link->send (outgoing.data(), outgoing.size(), accepted);
+
+    if (result != keyferry::SendResult::ok)
+        return context.fail (refused, juce::String ("sent ") + juce::String ((int) accepted) + " of " + juce::String ((int) outgoing.size())
+                                          + " messages: " + keyferry::describe (result));
+
+    context.out << "sent " << accepted << (accepted == 1 ? " message" : " messages") << " to receiver " << receiver << "\n";
+    return done;
+}
+
+int panic (const Context& context)
+{
+    auto arguments = context.arguments;
+    const auto all = arguments.contains ("--all");
+    arguments.removeString ("--all");
+
+    if (all == (arguments.size() == 1) || arguments.size() > 1)
+        return context.fail (usage, "panic needs one receiver (1-9) or --all");
+
+    if (! all && slotFromReceiverNumber (arguments[0]) < 0)
+        return context.fail (usage, "a receiver is a number from 1 to 9, as its window shows, got '" + arguments[0] + "'");
+
+    keyferry::SenderTable table;
+    int code = done;
+    if (! openTable (context, table, code))
+        return code;
+
+    if (! all)
+    {
+        auto link = linkToReceiver (context, table, arguments[0], code);
+        if (! link)
+            return code;
+
+        link->requestReset();
+        context.out << "asked receiver " << arguments[0] << " to silence all notes\n";
+        return done;
+    }
+
+    int asked = 0;
+    for (const auto& status : table.slots())
+    {
+        keyferry::SendResult result {};
+        if (auto link = table.link (status.index, result); link && link->requestReset() == keyferry::SendResult::ok)
+        {
+            context.out << "asked receiver " << status.index + 1 << " to silence all notes\n";
+            ++asked;
+        }
+    }
+
+    return asked > 0 ? done : context.fail (refused, "no receiver is held");
+}
+} // namespace cli
