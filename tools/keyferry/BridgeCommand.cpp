@@ -16,15 +16,9 @@ int bridge (const Context& context)
     if (arguments.size() != 1)
         return context.fail (usage, "bridge needs a receiver, e.g. keyferry bridge 1");
 
-    if (slotFromReceiverNumber (arguments[0]) < 0)
-        return context.fail (usage, "a receiver is a number from 1 to 9, as its window shows, got '" + arguments[0] + "'");
-
     keyferry::SenderTable table;
     int code = done;
-    if (! openTable (context, table, code))
-        return code;
-
-    auto link = linkToReceiver (context, table, arguments[0], code);
+    auto link = openReceiver (context, table, arguments[0], code);
     if (! link)
         return code;
 

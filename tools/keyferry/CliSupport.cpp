@@ -37,8 +37,8 @@ int slotFromReceiverNumber (const juce::String& text)
     return text.getIntValue() - 1;
 }
 
-std::optional<keyferry::ReceiverLink> linkToReceiver (const Context& context, const keyferry::SenderTable& table,
-                                                      const juce::String& receiver, int& code)
+std::optional<keyferry::ReceiverLink> openReceiver (const Context& context, keyferry::SenderTable& table,
+                                                    const juce::String& receiver, int& code)
 {
     const auto slot = slotFromReceiverNumber (receiver);
 
@@ -47,6 +47,9 @@ std::optional<keyferry::ReceiverLink> linkToReceiver (const Context& context, co
         code = context.fail (usage, "a receiver is a number from 1 to 9, as its window shows, got '" + receiver + "'");
         return std::nullopt;
     }
+
+    if (! openTable (context, table, code))
+        return std::nullopt;
 
     keyferry::SendResult result {};
     auto link = table.link (slot, result);

@@ -35,9 +35,10 @@ bool openTable (const Context& context, keyferry::SenderTable& table, int& code)
 // "1" ... "9" to a slot index; -1 if the text is not a receiver number.
 int slotFromReceiverNumber (const juce::String& text);
 
-// Links to the receiver the user named (1-9); prints why not, and lists the held ones.
-std::optional<keyferry::ReceiverLink> linkToReceiver (const Context& context, const keyferry::SenderTable& table,
-                                                      const juce::String& receiver, int& code);
+// Checks the receiver number the user gave (1-9), opens the table and links to that receiver;
+// prints why not (listing the held receivers) and sets 'code' when it cannot.
+std::optional<keyferry::ReceiverLink> openReceiver (const Context& context, keyferry::SenderTable& table,
+                                                    const juce::String& receiver, int& code);
 
 // Ctrl-C handling for the long-running commands.
 void watchForInterrupt();

@@ -36,9 +36,6 @@ int play (const Context& context)
     const auto path = juce::File::getCurrentWorkingDirectory().getChildFile (arguments[0]);
     const auto receiver = arguments[1];
 
-    if (slotFromReceiverNumber (receiver) < 0)
-        return context.fail (usage, "a receiver is a number from 1 to 9, as its window shows, got '" + receiver + "'");
-
     juce::MidiFile file;
     if (! path.existsAsFile())
         return context.fail (usage, "no such file: " + path.getFullPathName());
@@ -47,10 +44,7 @@ int play (const Context& context)
 
     keyferry::SenderTable table;
     int code = done;
-    if (! openTable (context, table, code))
-        return code;
-
-    auto link = linkToReceiver (context, table, receiver, code);
+    auto link = openReceiver (context, table, receiver, code);
     if (! link)
         return code;
 

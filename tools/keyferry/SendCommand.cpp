@@ -17,15 +17,9 @@ int send (const Context& context)
     if (parsed.error.isNotEmpty())
         return context.fail (usage, parsed.error);
 
-    if (slotFromReceiverNumber (receiver) < 0)
-        return context.fail (usage, "a receiver is a number from 1 to 9, as its window shows, got '" + receiver + "'");
-
     keyferry::SenderTable table;
     int code = done;
-    if (! openTable (context, table, code))
-        return code;
-
-    auto link = linkToReceiver (context, table, receiver, code);
+    auto link = openReceiver (context, table, receiver, code);
     if (! link)
         return code;
 
@@ -53,17 +47,12 @@ int panic (const Context& context)
     if (all == (arguments.size() == 1) || arguments.size() > 1)
         return context.fail (usage, "panic needs one receiver (1-9) or --all");
 
-    if (! all && slotFromReceiverNumber (arguments[0]) < 0)
-        return context.fail (usage, "a receiver is a number from 1 to 9, as its window shows, got '" + arguments[0] + "'");
-
     keyferry::SenderTable table;
     int code = done;
-    if (! openTable (context, table, code))
-        return code;
 
     if (! all)
     {
-        auto link = linkToReceiver (context, table, arguments[0], code);
+        auto link = openReceiver (context, table, arguments[0], code);
         if (! link)
             return code;
 
@@ -71,6 +60,9 @@ int panic (const Context& context)
         context.out << "asked receiver " << arguments[0] << " to silence all notes\n";
         return done;
     }
+
+    if (! openTable (context, table, code))
+        return code;
 
     int asked = 0;
     for (const auto& status : table.slots())
