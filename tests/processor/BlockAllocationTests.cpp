@@ -37,6 +37,11 @@ struct AllocationCounter
 };
 } // namespace
 
+// The replacements pair malloc with free on purpose; gcc cannot see that through them.
+#if defined(__GNUC__) && ! defined(__clang__)
+ #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
 void* operator new (std::size_t size) { return allocate (size); }
 void* operator new[] (std::size_t size) { return allocate (size); }
 void* operator new (std::size_t size, const std::nothrow_t&) noexcept { return std::malloc (size == 0 ? 1 : size); }
