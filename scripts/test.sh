@@ -32,5 +32,5 @@ run_suite "$build_dir" "" ""
 KEYFERRY_BUILD_TYPE=RelWithDebInfo run_suite "$build_dir-asan" "" "" -DKEYFERRY_SANITIZER=address
 
 # The in-process receiver tests, the concurrent drain among them, with ThreadSanitizer.
-KEYFERRY_BUILD_TYPE=RelWithDebInfo run_suite "$build_dir-tsan" "threads" "keyferry_tests claim_contender" \
+KEYFERRY_BUILD_TYPE=RelWithDebInfo run_suite "$build_dir-tsan" "^receiver$" "keyferry_tests claim_contender" \
     -DKEYFERRY_SANITIZER=thread
