@@ -152,3 +152,25 @@ TEST_F (HostedReceiverWithoutSlot, HostMidiPassesThroughUnchangedAndAudioIsSilen
     EXPECT_EQ (process (blockSize, hostMidi), expected);
     EXPECT_EQ (lastPeak, 0.0f);
 }
+
+TEST_F (HostedReceiver, BypassLeavesTheRingUndrainedAndHostMidiAsItCame)
+{
+    auto* bypass = plugin->getBypassParameter();
+    ASSERT_NE (bypass, nullptr);
+
+    send (4, note (60));
+    bypass->setValueNotifyingHost (1.0f);
+
+    juce::MidiBuffer hostMidi;
+    hostMidi.addEvent (juce::MidiMessage::noteOn (3, 40, (juce::uint8) 70), 9);
+    const auto hostEvents = eventsOf (hostMidi);
+
+    EXPECT_EQ (process (blockSize, hostMidi), hostEvents);
+    EXPECT_EQ (process (blockSize, hostMidi), hostEvents);
+    EXPECT_GT (peer.slot (0).unreadBytes, 0u) << "the ring waits while bypassed";
+
+    bypass->setValueNotifyingHost (0.4f); // below one half: processing again
+    auto expected = hostEvents;
+    expected.insert (expected.begin(), { 4, note (60) });
+    EXPECT_EQ (process (blockSize, hostMidi), expected);
+}
