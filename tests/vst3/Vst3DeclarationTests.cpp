@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -367,4 +368,83 @@ TEST_F (Vst3Declarations, CompatibilityQueryIsAnEmptyArrayAndCostsTwoCounterStep
     answer.erase (std::remove_if (answer.begin(), answer.end(), [] (char c) { return std::isspace ((unsigned char) c) != 0; }), answer.end());
     EXPECT_EQ (answer, "[]");
     EXPECT_EQ (changeCounterIn (home.tableFile()), before + 2);
+}
+
+namespace
+{
+std::string hex (std::uint32_t value)
+{
+    char buffer[16];
+    std::snprintf (buffer, sizeof (buffer), "0x%08X", value);
+    return buffer;
+}
+
+std::string orNone (const std::string& value)
+{
+    return value.empty() ? "(empty)" : value;
+}
+} // namespace
+
+// The README's table of what hosts see is rendered here from what the module declares, so the
+// document cannot drift from the module.
+TEST_F (Vst3Declarations, ReadmeTableIsWhatTheModuleDeclares)
+{
+    createComponentAndController();
+    std::string table = "| What | Declared |\n|---|---|\n";
+    const auto row = [&] (const std::string& what, std::string declared)
+    {
+        for (std::size_t at = 0; (at = declared.find ('|', at)) != std::string::npos; at += 2)
+            declared.insert (at, "\\"); // a literal bar inside a table cell
+        table += "| " + what + " | " + declared + " |\n";
+    };
+
+    PFactoryInfo factory {};
+    module.factory->getFactoryInfo (&factory);
+    row ("Factory vendor, URL, e-mail, flags",
+         std::string (factory.vendor) + ", " + orNone (factory.url) + ", " + orNone (factory.email) + ", " + std::to_string (factory.flags));
+
+    for (int32 i = 0; i < module.factory->countClasses(); ++i)
+    {
+        PClassInfo2 info {};
+        factory2->getClassInfo2 (i, &info);
+        row ("Class " + std::to_string (i), std::string (info.category) + ", sub-categories " + orNone (info.subCategories) + ", `"
+                                                 + idText (info.cid) + "`");
+        if (i == 0)
+            row ("Every class", std::string (info.name) + ", " + info.vendor + ", version " + info.version + ", " + info.sdkVersion
+                                    + ", cardinality " + hex (static_cast<std::uint32_t> (info.cardinality)) + ", flags "
+                                    + std::to_string (info.classFlags));
+    }
+
+    for (const auto type : { Vst::kAudio, Vst::kEvent })
+    {
+        std::string buses;
+        for (const auto direction : { Vst::kInput, Vst::kOutput })
+        {
+            Vst::BusInfo info {};
+            component->getBusInfo (type, direction, 0, info);
+            buses += (buses.empty() ? "" : ", ") + text (info.name) + " (" + std::to_string (info.channelCount) + " channels)";
+        }
+        row (type == Vst::kAudio ? "Audio buses" : "Event buses", buses);
+    }
+
+    Vst::ParameterInfo first {}, second {}, last {};
+    const auto count = controller->getParameterCount();
+    controller->getParameterInfo (0, first);
+    controller->getParameterInfo (1, second);
+    controller->getParameterInfo (count - 1, last);
+    row ("Parameters", std::to_string (count) + ": " + text (first.title) + " (" + hex (first.id) + "), then " + text (second.title) + " ("
+                           + hex (second.id) + ") to " + text (last.title) + " (" + hex (last.id) + ")");
+
+    auto* units = queryOrNull<Vst::IUnitInfo> (controller);
+    Vst::UnitInfo unit {};
+    Vst::ProgramListInfo list {};
+    units->getUnitInfo (0, unit);
+    units->getProgramListInfo (0, list);
+    units->release();
+    row ("Units and programs", text (unit.name) + "; program list " + text (list.name) + " with " + std::to_string (list.programCount)
+                                   + " program");
+
+    std::ifstream readme (KEYFERRY_README);
+    const std::string document ((std::istreambuf_iterator<char> (readme)), std::istreambuf_iterator<char>());
+    EXPECT_NE (document.find (table), std::string::npos) << "README.md must hold this table as it is:\n" << table;
 }
