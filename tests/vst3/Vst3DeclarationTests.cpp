@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <vector>
 
 namespace
@@ -103,6 +104,65 @@ constexpr const char* componentId = "ABCDEF019182FAEB4876726B4B667972";
 constexpr const char* controllerId = "ABCDEF011234ABCD4876726B4B667972";
 constexpr const char* compatibilityId = "ABCDEF01C0DEF00D4876726B4B667972";
 
+// One plug-in instance as a host makes it: component and controller, connected.
+struct Instance
+{
+    explicit Instance (IPluginFactory* factory)
+    {
+        TUID cid;
+        if (! tuidFrom (componentId, cid)
+            || factory->createInstance (cid, Vst::IComponent::iid, reinterpret_cast<void**> (&component)) != kResultOk
+            || component->initialize (nullptr) != kResultOk)
+            return;
+
+        if (component->getControllerClassId (controllerCid) != kResultOk
+            || factory->createInstance (controllerCid, Vst::IEditController::iid, reinterpret_cast<void**> (&controller)) != kResultOk
+            || controller->initialize (nullptr) != kResultOk)
+            return;
+
+        componentConnection = queryOrNull<Vst::IConnectionPoint> (component);
+        controllerConnection = queryOrNull<Vst::IConnectionPoint> (controller);
+        if (componentConnection != nullptr && controllerConnection != nullptr)
+        {
+            componentConnection->connect (controllerConnection);
+            controllerConnection->connect (componentConnection);
+        }
+    }
+
+    ~Instance()
+    {
+        if (componentConnection != nullptr && controllerConnection != nullptr)
+        {
+            componentConnection->disconnect (controllerConnection);
+            controllerConnection->disconnect (componentConnection);
+        }
+        for (auto* connection : { componentConnection, controllerConnection })
+            if (connection != nullptr)
+                connection->release();
+        if (controller != nullptr)
+        {
+            controller->terminate();
+            controller->release();
+        }
+        if (component != nullptr)
+        {
+            component->terminate();
+            component->release();
+        }
+    }
+
+    bool isValid() const { return component != nullptr && controller != nullptr && componentConnection != nullptr; }
+
+    Instance (const Instance&) = delete;
+    Instance& operator= (const Instance&) = delete;
+
+    Vst::IComponent* component = nullptr;
+    Vst::IEditController* controller = nullptr;
+    Vst::IConnectionPoint* componentConnection = nullptr;
+    Vst::IConnectionPoint* controllerConnection = nullptr;
+    TUID controllerCid {};
+};
+
 class Vst3Declarations : public ::testing::Test
 {
 protected:
@@ -117,66 +177,29 @@ protected:
 
     void TearDown() override
     {
-        if (controller != nullptr)
-        {
-            disconnect();
-            controller->terminate();
-            controller->release();
-        }
-        if (component != nullptr)
-        {
-            component->terminate();
-            component->release();
-        }
+        instance.reset();
         if (factory3 != nullptr)
             factory3->release();
         if (factory2 != nullptr)
             factory2->release();
     }
 
-    // Creates component and controller and connects them, as hosts do.
     void createComponentAndController()
     {
-        TUID cid;
-        ASSERT_TRUE (tuidFrom (componentId, cid));
-        ASSERT_EQ (module.factory->createInstance (cid, Vst::IComponent::iid, reinterpret_cast<void**> (&component)), kResultOk);
-        ASSERT_EQ (component->initialize (nullptr), kResultOk);
-
-        TUID controllerCid;
-        ASSERT_EQ (component->getControllerClassId (controllerCid), kResultOk);
-        EXPECT_EQ (idText (controllerCid), controllerId);
-        ASSERT_EQ (module.factory->createInstance (controllerCid, Vst::IEditController::iid, reinterpret_cast<void**> (&controller)),
-                   kResultOk);
-        ASSERT_EQ (controller->initialize (nullptr), kResultOk);
-
-        componentConnection = queryOrNull<Vst::IConnectionPoint> (component);
-        controllerConnection = queryOrNull<Vst::IConnectionPoint> (controller);
-        ASSERT_NE (componentConnection, nullptr);
-        ASSERT_NE (controllerConnection, nullptr);
-        componentConnection->connect (controllerConnection);
-        controllerConnection->connect (componentConnection);
-    }
-
-    void disconnect()
-    {
-        if (componentConnection != nullptr)
-        {
-            componentConnection->disconnect (controllerConnection);
-            controllerConnection->disconnect (componentConnection);
-            componentConnection->release();
-            controllerConnection->release();
-            componentConnection = controllerConnection = nullptr;
-        }
+        instance = std::make_unique<Instance> (module.factory);
+        ASSERT_TRUE (instance->isValid());
+        EXPECT_EQ (idText (instance->controllerCid), controllerId);
+        component = instance->component;
+        controller = instance->controller;
     }
 
     PlainTemporaryHome home;
     Vst3Module module { KEYFERRY_PLUGIN_BUNDLE };
     IPluginFactory2* factory2 = nullptr;
     IPluginFactory3* factory3 = nullptr;
+    std::unique_ptr<Instance> instance;
     Vst::IComponent* component = nullptr;
     Vst::IEditController* controller = nullptr;
-    Vst::IConnectionPoint* componentConnection = nullptr;
-    Vst::IConnectionPoint* controllerConnection = nullptr;
 };
 } // namespace
 
@@ -348,6 +371,29 @@ TEST_F (Vst3Declarations, StoredStateIsTheNameAZeroByteAndTheFrameworksTrailer)
     MemoryStream again;
     ASSERT_EQ (component->getState (&again), kResultOk);
     EXPECT_EQ (streamBytes (again).substr (0, 9), std::string ("Studio B\0", 9));
+}
+
+TEST_F (Vst3Declarations, RestoringTheStoredStateGivesTheSameNameAndBypass)
+{
+    createComponentAndController();
+    constexpr Vst::ParamID bypassId = 0x62797073;
+    ASSERT_EQ (controller->setParamNormalized (bypassId, 1.0), kResultOk);
+
+    MemoryStream stored;
+    ASSERT_EQ (component->getState (&stored), kResultOk);
+
+    Instance other (module.factory); // holds slot 1: "Receiver 2" until restored
+    ASSERT_TRUE (other.isValid());
+    stored.seek (0, IBStream::kIBSeekSet, nullptr);
+    ASSERT_EQ (other.component->setState (&stored), kResultOk);
+    stored.seek (0, IBStream::kIBSeekSet, nullptr);
+    ASSERT_EQ (other.controller->setComponentState (&stored), kResultOk);
+
+    MemoryStream restored;
+    ASSERT_EQ (other.component->getState (&restored), kResultOk);
+    EXPECT_EQ (streamBytes (restored), streamBytes (stored));
+    EXPECT_EQ (streamBytes (restored).substr (0, 11), std::string ("Receiver 1\0", 11));
+    EXPECT_EQ (other.controller->getParamNormalized (bypassId), 1.0);
 }
 
 TEST_F (Vst3Declarations, CompatibilityQueryIsAnEmptyArrayAndCostsTwoCounterSteps)
