@@ -7,7 +7,7 @@
 int main (int argc, char** argv)
 {
     ::testing::InitGoogleTest (&argc, argv);
-    createWindowManagerAtoms();
+    const WindowManagerAtoms atoms;
     const juce::ScopedJuceInitialiser_GUI juce;
     return RUN_ALL_TESTS();
 }

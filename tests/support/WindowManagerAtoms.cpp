@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-void createWindowManagerAtoms()
+WindowManagerAtoms::WindowManagerAtoms()
 {
     if (std::getenv ("DISPLAY") == nullptr)
         return;
@@ -17,12 +17,17 @@ void createWindowManagerAtoms()
                             "_NET_FRAME_EXTENTS",    "_NET_WORKAREA" };
     constexpr int count = static_cast<int> (sizeof (names) / sizeof (names[0]));
 
-    // The connection stays open for the process's life: a bare X server resets, and forgets
-    // every atom, when its last client disconnects.
-    if (auto* display = XOpenDisplay (nullptr))
+    if (auto* connection = XOpenDisplay (nullptr))
     {
         Atom atoms[count];
-        XInternAtoms (display, const_cast<char**> (names), count, False, atoms);
-        XFlush (display);
+        XInternAtoms (connection, const_cast<char**> (names), count, False, atoms);
+        XFlush (connection);
+        display = connection;
     }
+}
+
+WindowManagerAtoms::~WindowManagerAtoms()
+{
+    if (display != nullptr)
+        XCloseDisplay (static_cast<Display*> (display));
 }
