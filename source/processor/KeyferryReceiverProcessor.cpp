@@ -1,14 +1,17 @@
 #include "KeyferryReceiverProcessor.h"
 
 #include "../editor/KeyferryReceiverEditor.h"
+#include "../table/MidiBufferWriter.h"
 
 namespace
 {
 // Every slot this plug-in holds carries this name; the number is only shown, never published.
 const char* const publishedReceiverName = "Receiver";
 
-// A drain adds at most one ring's worth of bytes (each event no larger than its ring message).
+// A drain adds at most one ring's worth of bytes (each event no larger than its ring message);
+// the merge with the host's events holds those too, and hosts send few per block.
 constexpr std::size_t receivedMidiCapacity = keyferry::RingSize;
+constexpr std::size_t mergedMidiCapacity = 4 * keyferry::RingSize;
 
 bool isStereo (const juce::AudioChannelSet& set)
 {
@@ -57,6 +60,7 @@ const juce::String KeyferryReceiverProcessor::getName() const
 void KeyferryReceiverProcessor::prepareToPlay (double, int)
 {
     receivedMidi.ensureSize (receivedMidiCapacity);
+    mergedMidi.ensureSize (mergedMidiCapacity);
 
     if (slotIndex.load() < 0)
         claimSlot();
@@ -95,7 +99,7 @@ void KeyferryReceiverProcessor::processBlock (juce::AudioBuffer<float>& audio, j
 
     if (receiverTable.ReadMidi (index, receivedMidi))
     {
-        midi.addEvents (receivedMidi, 0, audio.getNumSamples(), 0);
+        midi_buffer_writer::addEventsInBlock (midi, receivedMidi, audio.getNumSamples(), mergedMidi);
         lastActivityMs.store (juce::Time::currentTimeMillis());
     }
 }

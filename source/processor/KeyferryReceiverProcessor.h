@@ -78,8 +78,10 @@ private:
 
     std::atomic<juce::int64> lastActivityMs { 0 };
 
-    // The drain's scratch space, reserved in prepareToPlay so the audio thread never allocates.
+    // The drain's and the merge's scratch space, reserved in prepareToPlay so that the audio
+    // thread does not allocate.
     juce::MidiBuffer receivedMidi;
+    juce::MidiBuffer mergedMidi;
 
     static_assert (std::atomic<juce::int64>::is_always_lock_free);
     static_assert (std::atomic<int>::is_always_lock_free);

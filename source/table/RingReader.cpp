@@ -1,6 +1,9 @@
 #include "RingReader.h"
 
+#include "MidiBufferWriter.h"
+
 #include <cstring>
+#include <limits>
 
 namespace
 {
@@ -44,6 +47,10 @@ bool drainRing (keyferry::ReceiverSlot& slot, juce::MidiBuffer& buffer)
 
     auto position = readPos;
 
+    // Messages in position order go straight to the end of the buffer; only one that comes
+    // before what the buffer already holds needs the framework's sorted insertion.
+    auto lastPosition = buffer.isEmpty() ? std::numeric_limits<int>::min() : buffer.getLastEventTime();
+
     for (;;)
     {
         if (position > lastHeaderStart)
@@ -80,7 +87,23 @@ bool drainRing (keyferry::ReceiverSlot& slot, juce::MidiBuffer& buffer)
                 return storeReadPos (slot, writePos);
             }
 
-            buffer.addEvent (slot.ring + dataStart, static_cast<int> (msgSize), samplePosition);
+            const auto* data = slot.ring + dataStart;
+
+            // One message carries one event: only the bytes its status byte calls for, and
+            // nothing at all without a status byte.
+            if (const auto length = midi_buffer_writer::eventLength (data, static_cast<int> (msgSize)); length > 0)
+            {
+                if (samplePosition >= lastPosition)
+                {
+                    midi_buffer_writer::append (buffer, samplePosition, data, length);
+                    lastPosition = samplePosition;
+                }
+                else
+                {
+                    buffer.addEvent (data, length, samplePosition);
+                }
+            }
+
             position = next;
         }
 
