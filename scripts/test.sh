@@ -34,3 +34,7 @@ KEYFERRY_BUILD_TYPE=RelWithDebInfo run_suite "$build_dir-asan" "" "" -DKEYFERRY_
 # The in-process receiver tests, the concurrent drain among them, with ThreadSanitizer.
 KEYFERRY_BUILD_TYPE=RelWithDebInfo run_suite "$build_dir-tsan" "^receiver$" "keyferry_tests claim_contender" \
     -DKEYFERRY_SANITIZER=thread
+
+# The table code under libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer.
+echo "== fuzz for 60 s"
+"$root/scripts/fuzz.sh" 60
