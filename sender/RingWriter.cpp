@@ -136,8 +136,17 @@ SendResult RingWriter::append (const OutgoingMessage* messages, std::size_t coun
     }
 
     // The bytes are complete before this store; the receiver loads writePos before reading any.
+    // A compare-exchange rather than a plain store: if a receiver claimed the slot meanwhile it
+    // has set writePos to 0, and publishing our position would hand it bytes it never asked for.
     if (accepted > 0)
-        slot.writePos.store (position);
+    {
+        auto expected = writePos;
+        if (! slot.writePos.compare_exchange_strong (expected, position))
+        {
+            accepted = 0;
+            return SendResult::receiverChanged;
+        }
+    }
 
     return result;
 }

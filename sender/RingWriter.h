@@ -28,7 +28,9 @@ struct OutgoingMessage
 //    could never be valid), goes at 0, and the bytes left at the end are covered by filler
 //    messages whose data starts with a data byte, which the receiver drops without an event.
 // Free space is measured up to readPos, and the new writePos never reaches it: an append that
-// would overwrite unread bytes, or make a full ring look empty, is refused with ringFull.
+// would overwrite unread bytes, or make a full ring look empty, is refused with ringFull. The new
+// writePos is published only if writePos is still what the append started from; a claim that
+// reset it meanwhile makes the append fail with receiverChanged instead.
 class RingWriter
 {
 public:
