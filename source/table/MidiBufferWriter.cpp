@@ -28,46 +28,6 @@ void appendRaw (juce::MidiBuffer& buffer, const std::uint8_t* event, int totalSi
 }
 } // namespace
 
-int eventLength (const std::uint8_t* data, int maxBytes) noexcept
-{
-    const auto byte = static_cast<unsigned int> (data[0]);
-
-    if (byte == 0xf0 || byte == 0xf7)
-    {
-        int i = 1;
-        while (i < maxBytes)
-            if (data[i++] == 0xf7)
-                break;
-        return i;
-    }
-
-    if (byte == 0xff)
-    {
-        if (maxBytes == 1)
-            return 1;
-
-        const auto length = juce::MidiMessage::readVariableLengthValue (data + 1, maxBytes - 1);
-        return juce::jmin (maxBytes, length.value + 2 + length.bytesUsed);
-    }
-
-    if (byte >= 0x80)
-        return juce::jmin (maxBytes, juce::MidiMessage::getMessageLengthFromFirstByte (static_cast<juce::uint8> (byte)));
-
-    return 0;
-}
-
-void append (juce::MidiBuffer& buffer, int samplePosition, const std::uint8_t* data, int numBytes)
-{
-    std::uint8_t header[eventHeaderSize];
-    const auto position = static_cast<std::int32_t> (samplePosition);
-    const auto size = static_cast<std::uint16_t> (numBytes);
-    std::memcpy (header, &position, sizeof (position));
-    std::memcpy (header + sizeof (position), &size, sizeof (size));
-
-    buffer.data.addArray (static_cast<const std::uint8_t*> (header), eventHeaderSize);
-    buffer.data.addArray (data, numBytes);
-}
-
 void addEventsInBlock (juce::MidiBuffer& destination, const juce::MidiBuffer& source, int numSamples, juce::MidiBuffer& merged)
 {
     const auto* from = source.data.begin();
@@ -80,12 +40,24 @@ void addEventsInBlock (juce::MidiBuffer& destination, const juce::MidiBuffer& so
     if (from == fromEnd || numSamples <= 0 || positionAt (from) >= numSamples)
         return;
 
+    // The events to add lie together in the source; find where they end.
+    const auto* windowEnd = from;
+    while (windowEnd < fromEnd && positionAt (windowEnd) < numSamples)
+        windowEnd += totalSizeAt (windowEnd);
+
+    // Usually nothing in the destination comes after them: then they all go behind it at once.
+    if (destination.isEmpty() || destination.getLastEventTime() <= positionAt (from))
+    {
+        destination.data.addArray (from, static_cast<int> (windowEnd - from));
+        return;
+    }
+
     merged.clear();
     const auto* existing = destination.data.begin();
     const auto* existingEnd = destination.data.end();
 
     // Each added event goes behind every event already there at the same or an earlier position.
-    for (; from < fromEnd && positionAt (from) < numSamples; from += totalSizeAt (from))
+    for (; from < windowEnd; from += totalSizeAt (from))
     {
         const auto position = positionAt (from);
 
