@@ -6,6 +6,8 @@
 //
 // Input: 9 x (uint32 readPos, uint32 writePos), then the image's bytes (the rest zero).
 
+#include "../tests/support/ReferenceDrain.h"
+
 #include <table/ReceiverTable.h>
 
 #include <cstdlib>
@@ -13,49 +15,11 @@
 
 namespace
 {
-using keyferry::MaxMessageSize;
-using keyferry::MessageHeaderSize;
 using keyferry::NumSlots;
 using keyferry::RingSize;
 using keyferry::TableFileSize;
 
 constexpr std::size_t positionsSize = NumSlots * 8;
-
-// The walk written the straightforward way, with addEvent for every message.
-bool referenceDrain (const keyferry::ReceiverSlot& slot, std::uint32_t readPos, std::uint32_t writePos,
-                     juce::MidiBuffer& buffer, std::uint32_t& newReadPos)
-{
-    if (writePos == readPos)
-        return false;
-
-    auto position = readPos;
-    for (;;)
-    {
-        if (position > RingSize - MessageHeaderSize)
-        {
-            if (writePos > position)
-                return newReadPos = writePos, true;
-            position = 0;
-        }
-        else
-        {
-            std::int32_t samplePosition;
-            std::uint16_t msgSize;
-            std::memcpy (&samplePosition, slot.ring + position, 4);
-            std::memcpy (&msgSize, slot.ring + position + 4, 2);
-            const auto dataStart = position + MessageHeaderSize;
-            if (msgSize == 0 || msgSize > MaxMessageSize || dataStart + msgSize > RingSize)
-                return newReadPos = dataStart, true;
-            const auto next = dataStart + msgSize;
-            if (position < writePos && writePos < next)
-                return newReadPos = writePos, true;
-            buffer.addEvent (slot.ring + dataStart, msgSize, samplePosition);
-            position = next;
-        }
-        if (position == writePos)
-            return newReadPos = position, true;
-    }
-}
 
 struct Harness
 {

@@ -1,6 +1,8 @@
 // The linear-time MIDI buffer writing against the framework's one-event-at-a-time path: the
 // same bytes for random buffers, random rings and random blocks.
 
+#include "../support/ReferenceDrain.h"
+
 #include <table/MidiBufferWriter.h>
 #include <table/RingReader.h>
 
@@ -12,8 +14,6 @@
 
 namespace
 {
-using keyferry::MaxMessageSize;
-using keyferry::MessageHeaderSize;
 using keyferry::RingSize;
 
 std::vector<std::uint8_t> bytesOf (const juce::MidiBuffer& buffer)
@@ -39,42 +39,6 @@ std::vector<std::uint8_t> randomMessage (std::mt19937& random)
     return bytes;
 }
 
-// The ring walk with the framework's addEvent for every message, as it was written first.
-bool referenceDrain (keyferry::ReceiverSlot& slot, juce::MidiBuffer& buffer)
-{
-    const auto writePos = slot.writePos.load();
-    const auto readPos = slot.readPos.load();
-    if (writePos == readPos)
-        return false;
-
-    auto position = readPos;
-    for (;;)
-    {
-        if (position > RingSize - MessageHeaderSize)
-        {
-            if (writePos > position)
-                return slot.readPos.exchange (writePos), true;
-            position = 0;
-        }
-        else
-        {
-            std::int32_t samplePosition;
-            std::uint16_t msgSize;
-            std::memcpy (&samplePosition, slot.ring + position, 4);
-            std::memcpy (&msgSize, slot.ring + position + 4, 2);
-            const auto dataStart = position + MessageHeaderSize;
-            if (msgSize == 0 || msgSize > MaxMessageSize || dataStart + msgSize > RingSize)
-                return slot.readPos.exchange (dataStart), true;
-            const auto next = dataStart + msgSize;
-            if (position < writePos && writePos < next)
-                return slot.readPos.exchange (writePos), true;
-            buffer.addEvent (slot.ring + dataStart, msgSize, samplePosition);
-            position = next;
-        }
-        if (position == writePos)
-            return slot.readPos.exchange (position), true;
-    }
-}
 } // namespace
 
 TEST (MidiBufferWriter, EventLengthIsWhatAddEventKeeps)
@@ -151,8 +115,6 @@ TEST (MidiBufferWriter, DrainMatchesTheOneByOneWalk)
         fast->readPos = start;
         fast->writePos = writePos;
         std::memcpy (reference->ring, fast->ring, RingSize);
-        reference->readPos = start;
-        reference->writePos = writePos;
 
         juce::MidiBuffer fastBuffer, referenceBuffer;
         const std::uint8_t held[] = { 0x90, 1, 1 };
@@ -165,12 +127,13 @@ TEST (MidiBufferWriter, DrainMatchesTheOneByOneWalk)
         const auto logger = std::make_unique<juce::FileLogger> (juce::File::createTempFile ("log"), juce::String());
         juce::Logger::setCurrentLogger (logger.get()); // the damaged rings log; keep it off the console
         const auto fastResult = drainRing (*fast, fastBuffer);
-        const auto referenceResult = referenceDrain (*reference, referenceBuffer);
+        std::uint32_t referenceReadPos = start;
+        const auto referenceResult = referenceDrain (*reference, start, writePos, referenceBuffer, referenceReadPos);
         juce::Logger::setCurrentLogger (nullptr);
         logger->getLogFile().deleteFile();
 
         ASSERT_EQ (fastResult, referenceResult) << round;
-        ASSERT_EQ (fast->readPos.load(), reference->readPos.load()) << round;
+        ASSERT_EQ (fast->readPos.load(), referenceResult ? referenceReadPos : start) << round;
         ASSERT_EQ (bytesOf (fastBuffer), bytesOf (referenceBuffer)) << round;
     }
 }
