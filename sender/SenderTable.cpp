@@ -77,9 +77,23 @@ ReceiverLink::ReceiverLink (ReceiverSlot& slotToUse, int slotIndex, std::string 
 {
 }
 
+// Compares the slot's identifier in place: every send checks it, and a 32-character copy would
+// allocate each time.
+SendResult ReceiverLink::claimState() const
+{
+    if (slot->active.load() == 0)
+        return SendResult::slotNotHeld;
+
+    const auto length = ::strnlen (slot->id, sizeof (slot->id));
+    if (length != id.size() || std::memcmp (slot->id, id.data(), length) != 0)
+        return SendResult::receiverChanged;
+
+    return SendResult::ok;
+}
+
 bool ReceiverLink::isCurrent() const
 {
-    return slot->active.load() != 0 && textOf (slot->id) == id;
+    return claimState() == SendResult::ok;
 }
 
 SendResult ReceiverLink::send (const OutgoingMessage& message)
@@ -92,22 +106,16 @@ SendResult ReceiverLink::send (const OutgoingMessage* messages, std::size_t coun
 {
     accepted = 0;
 
-    if (slot->active.load() == 0)
-        return SendResult::slotNotHeld;
-
-    if (textOf (slot->id) != id)
-        return SendResult::receiverChanged;
+    if (const auto state = claimState(); state != SendResult::ok)
+        return state;
 
     return RingWriter (*slot).append (messages, count, accepted);
 }
 
 SendResult ReceiverLink::requestReset()
 {
-    if (slot->active.load() == 0)
-        return SendResult::slotNotHeld;
-
-    if (textOf (slot->id) != id)
-        return SendResult::receiverChanged;
+    if (const auto state = claimState(); state != SendResult::ok)
+        return state;
 
     slot->resetRequested.store (1);
     return SendResult::ok;

@@ -64,6 +64,9 @@ private:
     friend class SenderTable;
     ReceiverLink (ReceiverSlot& slotToUse, int slotIndex, std::string receiverId);
 
+    // ok while the slot is held under this link's identifier.
+    SendResult claimState() const;
+
     ReceiverSlot* slot;
     int index;
     std::string id;
