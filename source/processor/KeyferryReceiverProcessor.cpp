@@ -2,15 +2,16 @@
 
 #include "../editor/KeyferryReceiverEditor.h"
 #include "../table/MidiBufferWriter.h"
+#include "../table/RingReader.h"
 
 namespace
 {
 // Every slot this plug-in holds carries this name; the number is only shown, never published.
 const char* const publishedReceiverName = "Receiver";
 
-// A drain adds at most one ring's worth of bytes (each event no larger than its ring message);
-// the merge with the host's events holds those too, and hosts send few per block.
-constexpr std::size_t receivedMidiCapacity = keyferry::RingSize;
+// What the longest drain can add; the merge with the host's events holds those too, and hosts
+// send few per block.
+constexpr std::size_t receivedMidiCapacity = maxDrainedBytes;
 constexpr std::size_t mergedMidiCapacity = 4 * keyferry::RingSize;
 
 bool isStereo (const juce::AudioChannelSet& set)

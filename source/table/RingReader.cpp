@@ -35,6 +35,41 @@ bool storeReadPos (keyferry::ReceiverSlot& slot, std::uint32_t position) noexcep
     slot.readPos.exchange (position);
     return true;
 }
+
+// Events in position order go straight to the end of the buffer; only one that comes before
+// what the buffer already holds needs the framework's sorted insertion.
+class EventSink
+{
+public:
+    explicit EventSink (juce::MidiBuffer& target)
+        : buffer (target), lastPosition (target.isEmpty() ? std::numeric_limits<int>::min() : target.getLastEventTime())
+    {
+    }
+
+    void add (std::int32_t samplePosition, const std::uint8_t* data, std::uint32_t msgSize)
+    {
+        // One message carries one event: only the bytes its status byte calls for, and nothing
+        // at all without a status byte.
+        const auto length = midi_buffer_writer::eventLength (data, static_cast<int> (msgSize));
+
+        if (length == 0)
+            return;
+
+        if (samplePosition >= lastPosition)
+        {
+            midi_buffer_writer::append (buffer, samplePosition, data, length);
+            lastPosition = samplePosition;
+        }
+        else
+        {
+            buffer.addEvent (data, length, samplePosition);
+        }
+    }
+
+private:
+    juce::MidiBuffer& buffer;
+    int lastPosition;
+};
 } // namespace
 
 bool drainRing (keyferry::ReceiverSlot& slot, juce::MidiBuffer& buffer)
@@ -45,25 +80,35 @@ bool drainRing (keyferry::ReceiverSlot& slot, juce::MidiBuffer& buffer)
     if (writePos == readPos)
         return false;
 
+    EventSink events (buffer);
     auto position = readPos;
+    auto wrapped = false;
+    std::uint32_t lastSize = 0; // of the last message delivered
 
-    // Messages in position order go straight to the end of the buffer; only one that comes
-    // before what the buffer already holds needs the framework's sorted insertion.
-    auto lastPosition = buffer.isEmpty() ? std::numeric_limits<int>::min() : buffer.getLastEventTime();
+    // writePos cannot be landed on from here: put readPos there, so reader and peer agree again,
+    // and say which message the walk overran.
+    const auto overrun = [&] (std::uint32_t msgSize)
+    {
+        logCorrupted (writePos, msgSize);
+        return storeReadPos (slot, writePos);
+    };
 
     for (;;)
     {
         if (position > lastHeaderStart)
         {
-            // Too little room for a header: the peer went on at 0. A writePos beyond this point
-            // can never be landed on.
-            if (writePos > position)
-            {
-                logCorrupted (writePos, 0);
-                return storeReadPos (slot, writePos);
-            }
+            // Too little room for a header: the peer went on at 0. A second wrap means the walk
+            // has seen the whole ring. A writePos in the tail being skipped counts only at the
+            // walk's start, where those bytes were dead space a peer going on at 0 may have
+            // written over; after a message of this lap it could only come from a peer that
+            // wrote over unread messages.
+            const auto tailHidesWritePos = position != readPos && position < writePos && writePos <= RingSize;
+
+            if (wrapped || tailHidesWritePos)
+                return overrun (lastSize);
 
             position = 0;
+            wrapped = true;
         }
         else
         {
@@ -80,34 +125,22 @@ bool drainRing (keyferry::ReceiverSlot& slot, juce::MidiBuffer& buffer)
 
             const auto next = dataStart + msgSize;
 
-            // writePos inside this message: its tail was never published.
-            if (position < writePos && writePos < next)
-            {
-                logCorrupted (writePos, msgSize);
-                return storeReadPos (slot, writePos);
-            }
+            // A message ending on writePos lands first. Otherwise writePos inside this message
+            // means its tail was never published, and, after the wrap, a message reaching the
+            // walk's start has come full circle: the bytes from there on were delivered already.
+            if (next != writePos
+                && ((position < writePos && writePos < next) || (wrapped && next >= readPos)))
+                return overrun (msgSize);
 
-            const auto* data = slot.ring + dataStart;
-
-            // One message carries one event: only the bytes its status byte calls for, and
-            // nothing at all without a status byte.
-            if (const auto length = midi_buffer_writer::eventLength (data, static_cast<int> (msgSize)); length > 0)
-            {
-                if (samplePosition >= lastPosition)
-                {
-                    midi_buffer_writer::append (buffer, samplePosition, data, length);
-                    lastPosition = samplePosition;
-                }
-                else
-                {
-                    buffer.addEvent (data, length, samplePosition);
-                }
-            }
-
+            events.add (samplePosition, slot.ring + dataStart, msgSize);
+            lastSize = msgSize;
             position = next;
         }
 
         if (position == writePos)
             return storeReadPos (slot, position);
+
+        if (wrapped && position >= readPos)
+            return overrun (lastSize); // the wrap itself brought the walk back to its start
     }
 }

@@ -10,8 +10,18 @@
 // MidiBuffer::addEvent would put them, in linear time while positions do not go backwards.
 //
 // The walk always ends. It stops on landing at writePos, at a corrupt header (logged, readPos
-// put just past the header), or where a step would pass writePos without landing on it (a
-// writePos beyond the ring or inside a message, which no well-behaved peer publishes): that is
-// logged the same way and readPos is put at writePos, so reader and peer agree again. It never
-// reads past the writePos it loaded, and never writes to the ring.
+// put just past the header), or where it can no longer land on writePos: a step that would pass
+// writePos without landing on it (writePos inside a message, or in the ring's tail after a message
+// of the same lap), or a walk that, after wrapping, reaches or passes its own start. That last
+// one has come full circle: going on would deliver messages a second time. Each of these is
+// logged the same way, with the size of the message the walk overran, and readPos is put at
+// writePos, so reader and peer agree again. It never delivers a message twice and never writes
+// to the ring.
 bool drainRing (keyferry::ReceiverSlot& slot, juce::MidiBuffer& buffer);
+
+// The most bytes one drain can add to a buffer: no event takes more buffer bytes than its ring
+// message, and the walk covers at most the ring once. Landing after passing its start is only
+// possible from a start in the last five bytes (the peer went on at 0 over that dead space):
+// from any other start, a writePos beyond it lies inside a message or in the skipped tail of the
+// first lap, where the walk stops first.
+constexpr std::size_t maxDrainedBytes = keyferry::RingSize;

@@ -21,13 +21,16 @@ inline bool referenceDrain (const keyferry::ReceiverSlot& slot, std::uint32_t re
         return false;
 
     auto position = readPos;
+    auto wrapped = false;
     for (;;)
     {
         if (position > RingSize - MessageHeaderSize)
         {
-            if (writePos > position)
+            // A second wrap, or writePos in the skipped tail after a message of this lap.
+            if (wrapped || (position != readPos && position < writePos && writePos <= RingSize))
                 return newReadPos = writePos, true;
             position = 0;
+            wrapped = true;
         }
         else
         {
@@ -39,12 +42,17 @@ inline bool referenceDrain (const keyferry::ReceiverSlot& slot, std::uint32_t re
             if (msgSize == 0 || msgSize > MaxMessageSize || dataStart + msgSize > RingSize)
                 return newReadPos = dataStart, true;
             const auto next = dataStart + msgSize;
-            if (position < writePos && writePos < next)
-                return newReadPos = writePos, true;
+            const auto landsOnWritePos = next == writePos;
+            if (! landsOnWritePos && position < writePos && writePos < next)
+                return newReadPos = writePos, true; // writePos inside the message
+            if (! landsOnWritePos && wrapped && next >= readPos)
+                return newReadPos = writePos, true; // full circle
             buffer.addEvent (slot.ring + dataStart, msgSize, samplePosition);
             position = next;
         }
         if (position == writePos)
             return newReadPos = position, true;
+        if (wrapped && position >= readPos)
+            return newReadPos = writePos, true; // full circle at the wrap
     }
 }

@@ -256,61 +256,108 @@ TEST_F (RingRead, SizesOneAndTwoHundredFiftySixAreValid)
     EXPECT_EQ (eventsOf (buffer), (std::vector<Event> { { 0, { 0xfe } }, { 0, sysex (256) } }));
 }
 
+// A peer that stood in the last five bytes goes on at 0 and may fill the ring up to the end, over
+// the dead bytes its reader is standing on: writePos then lies above readPos, and the walk must
+// wrap and land on it.
+class RingReadLapFromTheTail : public RingRead, public ::testing::WithParamInterface<std::uint32_t>
+{
+};
+
+TEST_P (RingReadLapFromTheTail, DeliversTheWholeLap)
+{
+    std::vector<Event> expected;
+    std::uint32_t end = 0;
+    for (int i = 0; i < 15; ++i)
+    {
+        expected.push_back ({ i, sysex (250) });
+        end = putMessage (slot, end, i, sysex (250));
+    }
+    ASSERT_EQ (end, 3840u);
+    expected.push_back ({ 15, sysex (249) });
+    end = putMessage (slot, end, 15, sysex (249));
+    ASSERT_EQ (end, 4095u);
+    setPositions (GetParam(), end);
+
+    EXPECT_TRUE (read());
+    EXPECT_EQ (eventsOf (buffer), expected);
+    EXPECT_EQ (slot.readPos.load(), end);
+    EXPECT_TRUE (log.lines.isEmpty()) << log.lines.joinIntoString ("\n");
+}
+
+INSTANTIATE_TEST_SUITE_P (ReadPositions, RingReadLapFromTheTail, ::testing::Values (4091u, 4093u, 4094u, 4096u));
+
 // A writePos the walk never lands on must not keep it walking: with well-formed messages all
-// around the ring, a literal walk would go round forever.
-class RingReadUnreachableWritePos : public RingRead
+// around the ring, the walk would go round forever. It stops where it can no longer land, having
+// delivered every message at most once, puts readPos at writePos and logs the size of the
+// message it overran.
+struct UnreachableCase
+{
+    const char* name;
+    std::uint32_t walkStart;  // where the 9-byte notes start (the ring holds them up to 4095)
+    int wrappedMessageSize;   // the messages from 0 up to the walk's start, 0 for none
+    std::uint32_t readPos;
+    std::uint32_t writePos;
+    int eventsDelivered;
+    int overrunSize;
+};
+
+void PrintTo (const UnreachableCase& testCase, std::ostream* stream) { *stream << testCase.name; }
+
+class RingReadUnreachableWritePos : public RingRead, public ::testing::WithParamInterface<UnreachableCase>
 {
 protected:
-    // Fills the ring with 9-byte note messages from 0 (455 of them, the last ending at 4095, where
-    // the walk wraps); returns how many.
-    int fillRingWithNotes()
+    // The ring as laps of a peer leave it: from 0 up to the walk's start, padded note-ons (a
+    // note-on and zero bytes, delivering 3 bytes each) of the given size, the last one ending on
+    // or straddling the start; from the start 9-byte notes up to 4095, where the walk wraps.
+    void layOutRing (std::uint32_t walkStart, int wrappedMessageSize)
     {
-        std::uint32_t offset = 0;
-        int count = 0;
-        while (offset + 9 <= RingSize)
+        if (wrappedMessageSize > 0)
         {
-            offset = putMessage (slot, offset, count, noteOn);
-            ++count;
+            Bytes paddedNoteOn (static_cast<std::size_t> (wrappedMessageSize - 6), 0);
+            std::copy (noteOn.begin(), noteOn.end(), paddedNoteOn.begin());
+            for (std::uint32_t offset = 0; offset < walkStart;)
+                offset = putMessage (slot, offset, 0, paddedNoteOn);
         }
+
+        auto offset = walkStart;
+        while (offset + 9 <= RingSize)
+            offset = putMessage (slot, offset, 0, noteOn);
         std::memset (slot.ring + offset, 0, RingSize - offset);
-        return count;
     }
 };
 
-TEST_F (RingReadUnreachableWritePos, BeyondTheRingStopsAtTheWrapAndResynchronises)
+TEST_P (RingReadUnreachableWritePos, StopsOnceDeliveringEachMessageAtMostOnce)
 {
-    const auto count = fillRingWithNotes();
-    setPositions (0, 5000);
+    const auto& param = GetParam();
+    layOutRing (param.walkStart, param.wrappedMessageSize);
+    setPositions (param.readPos, param.writePos);
 
     EXPECT_TRUE (read());
-    EXPECT_EQ (buffer.getNumEvents(), count);
-    EXPECT_EQ (slot.readPos.load(), 5000u);
-    EXPECT_EQ (log.lines, juce::StringArray ("[ReadMidi] CORRUPTED at readPos=5000 msgSize=0"));
+    EXPECT_EQ (buffer.getNumEvents(), param.eventsDelivered);
+    EXPECT_EQ (slot.readPos.load(), param.writePos);
+    EXPECT_EQ (log.lines, juce::StringArray ("[ReadMidi] CORRUPTED at readPos=" + juce::String (param.writePos)
+                                             + " msgSize=" + juce::String (param.overrunSize)));
 
-    // Now reader and peer agree: the next call reads nothing.
+    // Reader and peer agree again: the next call reads nothing.
     buffer.clear();
     EXPECT_FALSE (read());
 }
 
-TEST_F (RingReadUnreachableWritePos, InsideAMessageDeliversOnlyCompleteMessagesBeforeIt)
-{
-    fillRingWithNotes();
-    setPositions (0, 9 + 4);
-
-    EXPECT_TRUE (read());
-    EXPECT_EQ (eventsOf (buffer), (std::vector<Event> { { 0, noteOn } }));
-    EXPECT_EQ (slot.readPos.load(), 13u);
-    EXPECT_EQ (log.lines, juce::StringArray ("[ReadMidi] CORRUPTED at readPos=13 msgSize=3"));
-}
-
-TEST_F (RingReadUnreachableWritePos, BehindTheReadPositionIsFoundAfterTheWrap)
-{
-    const auto count = fillRingWithNotes();
-    // Start at message 10 and aim inside message 3: the walk wraps, then overruns.
-    setPositions (90, 27 + 2);
-
-    EXPECT_TRUE (read());
-    EXPECT_EQ (buffer.getNumEvents(), count - 10 + 3);
-    EXPECT_EQ (slot.readPos.load(), 29u);
-    EXPECT_EQ (log.lines.size(), 1);
-}
+INSTANTIATE_TEST_SUITE_P (
+    Walks,
+    RingReadUnreachableWritePos,
+    ::testing::Values (
+        // 455 notes from 0 to 4095: the walk wraps and is back at its start.
+        UnreachableCase { "BeyondTheRingComesFullCircleAtTheWrap", 0, 0, 0, 5000, 455, 3 },
+        UnreachableCase { "InTheTailAfterAMessageOfTheSameLap", 0, 0, 0, 4096, 455, 3 },
+        UnreachableCase { "InsideAMessage", 0, 0, 0, 9 + 4, 1, 3 },
+        UnreachableCase { "InsideAMessageAfterTheWrap", 0, 0, 90, 27 + 2, 455 - 10 + 3, 3 },
+        // From 90, 445 notes; after the wrap 10-byte messages at 0, 10, ... 80, the last of
+        // which ends on the start: it is not delivered again.
+        UnreachableCase { "ReachesItsStartAfterTheWrap", 90, 10, 90, 4100, 445 + 8, 4 },
+        // 12-byte messages at 0, 12, ... 84: the last one passes the start.
+        UnreachableCase { "PassesItsStartAfterTheWrap", 90, 12, 90, 4100, 445 + 7, 6 },
+        // From beyond the ring the walk wraps at once, reads the whole ring and would wrap again.
+        UnreachableCase { "ReadPosBeyondTheRingStopsAtTheSecondWrap", 0, 0, 5000, 4100, 455, 3 },
+        UnreachableCase { "BothBeyondTheRing", 0, 0, 0xfffffff0u, 0xffffffffu, 455, 3 }),
+    [] (const auto& testCase) { return std::string (testCase.param.name); });
