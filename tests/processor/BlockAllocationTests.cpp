@@ -1,5 +1,8 @@
 // processBlock must not allocate once warmed up, however many messages and resets arrive. This
-// binary replaces the global allocation functions to count what the audio thread allocates.
+// binary counts every heap allocation of the calling thread: JUCE's containers allocate with
+// malloc and realloc, not operator new, so the counter sits below both. Plain builds replace
+// malloc's family (glibc allows that, forwarding to its own); sanitizer builds, whose runtime
+// owns malloc, use its allocation hook instead.
 
 #include "../support/TableFileView.h"
 #include "../support/TemporaryHome.h"
@@ -11,22 +14,17 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <new>
+#include <cstring>
 
 namespace
 {
 std::atomic<long> allocations { 0 };
 thread_local bool counting = false;
 
-void* allocate (std::size_t size)
+void countAllocation() noexcept
 {
     if (counting)
         allocations.fetch_add (1);
-
-    if (auto* memory = std::malloc (size == 0 ? 1 : size))
-        return memory;
-
-    throw std::bad_alloc();
 }
 
 // Counts the allocations of the calling thread while it lives.
@@ -37,44 +35,109 @@ struct AllocationCounter
 };
 } // namespace
 
-// The replacements pair malloc with free on purpose; gcc cannot see that through them.
-#if defined(__GNUC__) && ! defined(__clang__)
- #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+ #include <sanitizer/allocator_interface.h>
+
+namespace
+{
+void onMalloc (const volatile void*, std::size_t) { countAllocation(); }
+void onFree (const volatile void*) {}
+[[maybe_unused]] const int hooksInstalled = __sanitizer_install_malloc_and_free_hooks (onMalloc, onFree);
+} // namespace
+#else
+extern "C"
+{
+void* __libc_malloc (std::size_t);
+void* __libc_calloc (std::size_t, std::size_t);
+void* __libc_realloc (void*, std::size_t);
+void __libc_free (void*);
+
+void* malloc (std::size_t size)
+{
+    countAllocation();
+    return __libc_malloc (size);
+}
+
+void* calloc (std::size_t count, std::size_t size)
+{
+    countAllocation();
+    return __libc_calloc (count, size);
+}
+
+void* realloc (void* memory, std::size_t size)
+{
+    countAllocation();
+    return __libc_realloc (memory, size);
+}
+
+void free (void* memory) { __libc_free (memory); }
+}
 #endif
 
-void* operator new (std::size_t size) { return allocate (size); }
-void* operator new[] (std::size_t size) { return allocate (size); }
-void* operator new (std::size_t size, const std::nothrow_t&) noexcept { return std::malloc (size == 0 ? 1 : size); }
-void* operator new[] (std::size_t size, const std::nothrow_t&) noexcept { return std::malloc (size == 0 ? 1 : size); }
-void operator delete (void* memory) noexcept { std::free (memory); }
-void operator delete[] (void* memory) noexcept { std::free (memory); }
-void operator delete (void* memory, std::size_t) noexcept { std::free (memory); }
-void operator delete[] (void* memory, std::size_t) noexcept { std::free (memory); }
-
-TEST (BlockAllocation, WarmedUpBlocksWithMessagesAndResetsAllocateNothing)
+namespace
 {
+using keyferry::RingSize;
+
+// The framework's VST3 wrapper reserves this much in the MIDI buffer it hands to processBlock.
+constexpr int wrapperMidiReserve = 2048;
+
+class BlockAllocation : public ::testing::Test
+{
+protected:
+    BlockAllocation()
+    {
+        processor.prepareToPlay (48000.0, blockSize);
+        midi.ensureSize (wrapperMidiReserve);
+    }
+
+    int processOnce()
+    {
+        midi.clear();
+        processor.processBlock (audio, midi);
+        return midi.getNumEvents();
+    }
+
+    static constexpr int blockSize = 64;
     const TemporaryHome home;
     KeyferryReceiverProcessor processor;
-    constexpr int blockSize = 64;
-    processor.prepareToPlay (48000.0, blockSize);
-    ASSERT_EQ (processor.getSlotIndex(), 0);
-
-    const TableFileView view (home.getTableFile());
-    auto& slot = view.slot (0);
-    keyferry::RingWriter peer (slot);
-
-    juce::AudioBuffer<float> audio (2, blockSize);
+    const TableFileView view { home.getTableFile() };
+    keyferry::ReceiverSlot& slot = view.slot (0);
+    juce::AudioBuffer<float> audio { 2, blockSize };
     juce::MidiBuffer midi;
-    midi.ensureSize (8192); // as the host's wrapper reserves its buffer
+};
+
+std::vector<std::uint8_t> sysex (std::size_t size)
+{
+    std::vector<std::uint8_t> bytes (size, 0x11);
+    bytes.front() = 0xf0;
+    bytes.back() = 0xf7;
+    return bytes;
+}
+
+std::uint32_t putSysex (keyferry::ReceiverSlot& slot, std::uint32_t offset, std::int32_t samplePosition, std::size_t size)
+{
+    const auto msgSize = static_cast<std::uint16_t> (size);
+    const auto bytes = sysex (size);
+    std::memcpy (slot.ring + offset, &samplePosition, 4);
+    std::memcpy (slot.ring + offset + 4, &msgSize, 2);
+    std::memcpy (slot.ring + offset + 6, bytes.data(), size);
+    return offset + 6 + static_cast<std::uint32_t> (size);
+}
+} // namespace
+
+TEST_F (BlockAllocation, WarmedUpBlocksWithMessagesAndResetsAllocateNothing)
+{
+    ASSERT_EQ (processor.getSlotIndex(), 0);
+    keyferry::RingWriter peer (slot);
 
     // Fills the ring as far as it goes, with a reset request on top.
     const auto load = [&] (int round)
     {
         const std::uint8_t noteOn[] = { 0x90, static_cast<std::uint8_t> (round & 0x7f), 100 };
-        const std::uint8_t sysex[] = { 0xf0, 1, 2, 3, 4, 5, 6, 7, 0xf7 };
+        const std::uint8_t sysexBytes[] = { 0xf0, 1, 2, 3, 4, 5, 6, 7, 0xf7 };
         for (int i = 0;; ++i)
         {
-            const auto result = (i % 5 == 0) ? peer.append ({ i % blockSize, sysex, sizeof (sysex) })
+            const auto result = (i % 5 == 0) ? peer.append ({ i % blockSize, sysexBytes, sizeof (sysexBytes) })
                                              : peer.append ({ i % blockSize, noteOn, sizeof (noteOn) });
             if (result != keyferry::SendResult::ok)
                 break;
@@ -82,13 +145,7 @@ TEST (BlockAllocation, WarmedUpBlocksWithMessagesAndResetsAllocateNothing)
         slot.resetRequested = 1;
     };
 
-    const auto processOnce = [&]
-    {
-        midi.clear();
-        processor.processBlock (audio, midi);
-        return midi.getNumEvents();
-    };
-
+    // The first full ring grows the host's buffer past what the wrapper reserved, once.
     for (int round = 0; round < 3; ++round)
     {
         load (round);
@@ -106,4 +163,36 @@ TEST (BlockAllocation, WarmedUpBlocksWithMessagesAndResetsAllocateNothing)
 
     EXPECT_EQ (allocations.load(), 0);
     EXPECT_GT (eventsOut, 50 * 300) << "the blocks carried full rings";
+}
+
+// The longest walk: a peer that went on at 0 while the reader stood in the ring's last bytes
+// fills the whole ring with system-exclusive messages. Our scratch buffers hold that from the
+// first block; the only allocation is the host's buffer growing once past the wrapper's reserve,
+// which nothing on our side can prevent without swapping storage of our own into a buffer that
+// belongs to the wrapper.
+TEST_F (BlockAllocation, LongestWalkGrowsOnlyTheHostsBufferAndOnlyOnce)
+{
+    const auto runLongestWalk = [&]
+    {
+        std::uint32_t end = 0;
+        while (end + 6 + 256 <= RingSize)
+            end = putSysex (slot, end, 1, 256);
+        ASSERT_EQ (putSysex (slot, end, 1, RingSize - end - 6), RingSize);
+        slot.readPos = RingSize - 5;
+        slot.writePos = RingSize;
+        slot.resetRequested = 1;
+
+        int events = 0;
+        {
+            const AllocationCounter counter;
+            events = processOnce();
+        }
+        EXPECT_EQ (events, 32 + 16);
+        EXPECT_EQ (slot.readPos.load(), RingSize);
+    };
+
+    runLongestWalk();
+    EXPECT_EQ (allocations.exchange (0), 1) << "the host's buffer grows once";
+    runLongestWalk();
+    EXPECT_EQ (allocations.load(), 0);
 }
