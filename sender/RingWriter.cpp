@@ -109,46 +109,80 @@ SendResult RingWriter::append (const OutgoingMessage& message) noexcept
     return append (&message, 1, accepted);
 }
 
-SendResult RingWriter::append (const OutgoingMessage* messages, std::size_t count, std::size_t& accepted) noexcept
+RingWriter::Written RingWriter::write (const OutgoingMessage* messages, std::size_t count) noexcept
 {
-    accepted = 0;
-
-    const auto writePos = slot.writePos.load();
-    const auto free = freeBetween (writePos, slot.readPos.load());
-    auto position = effective (writePos);
+    Written written;
+    written.from = slot.writePos.load();
+    const auto free = freeBetween (written.from, slot.readPos.load());
+    auto position = effective (written.from);
     std::uint32_t used = 0;
-    auto result = SendResult::ok;
 
     for (std::size_t i = 0; i < count; ++i)
     {
-        result = validate (messages[i]);
+        written.result = validate (messages[i]);
 
-        if (result != SendResult::ok)
+        if (written.result != SendResult::ok)
             break;
 
         if (! place (messages[i], position, used, free))
         {
-            result = SendResult::ringFull;
+            written.result = SendResult::ringFull;
             break;
         }
 
-        ++accepted;
+        ++written.accepted;
     }
+
+    written.to = position;
+    return written;
+}
+
+bool RingWriter::publish (const Written& written) noexcept
+{
+    if (written.accepted == 0)
+        return false;
 
     // The bytes are complete before this store; the receiver loads writePos before reading any.
     // A compare-exchange rather than a plain store: if a receiver claimed the slot meanwhile it
     // has set writePos to 0, and publishing our position would hand it bytes it never asked for.
-    if (accepted > 0)
+    auto expected = written.from;
+    return slot.writePos.compare_exchange_strong (expected, written.to);
+}
+
+bool RingWriter::withdraw (const Written& written) noexcept
+{
+    // Already read: the messages were delivered and both positions agree.
+    if (slot.readPos.load() == written.to)
+        return false;
+
+    auto expected = written.to;
+    if (! slot.writePos.compare_exchange_strong (expected, written.from))
+        return false;
+
+    // A drain that loaded writePos just before the take-back may have finished meanwhile: then the
+    // messages were delivered, and writePos goes forward again so that the positions agree.
+    if (slot.readPos.load() == written.to)
     {
-        auto expected = writePos;
-        if (! slot.writePos.compare_exchange_strong (expected, position))
-        {
-            accepted = 0;
-            return SendResult::receiverChanged;
-        }
+        expected = written.from;
+        slot.writePos.compare_exchange_strong (expected, written.to);
+        return false;
     }
 
-    return result;
+    return true;
+}
+
+SendResult RingWriter::append (const OutgoingMessage* messages, std::size_t count, std::size_t& accepted) noexcept
+{
+    const auto written = write (messages, count);
+    accepted = written.accepted;
+
+    if (written.accepted > 0 && ! publish (written))
+    {
+        accepted = 0;
+        return SendResult::receiverChanged;
+    }
+
+    return written.result;
 }
 
 } // namespace keyferry

@@ -31,10 +31,41 @@ struct OutgoingMessage
 // would overwrite unread bytes, or make a full ring look empty, is refused with ringFull. The new
 // writePos is published only if writePos is still what the append started from; a claim that
 // reset it meanwhile makes the append fail with receiverChanged instead.
+//
+// An append is two steps, which ReceiverLink runs apart to re-check the claim in between and
+// after: write() puts the bytes into free space, publish() makes them the receiver's. withdraw()
+// takes a publication back (see there).
 class RingWriter
 {
 public:
     explicit RingWriter (ReceiverSlot& slotToWrite) noexcept : slot (slotToWrite) {}
+
+    // Messages written into free space but not yet published, and what it takes to publish them.
+    struct Written
+    {
+        std::uint32_t from = 0;  // writePos when the write began
+        std::uint32_t to = 0;    // writePos that publishes them
+        std::size_t accepted = 0;
+        SendResult result = SendResult::ok; // of the first message refused, or ok
+    };
+
+    // Writes messages in order until one does not fit; publishes nothing.
+    Written write (const OutgoingMessage* messages, std::size_t count) noexcept;
+
+    // Stores written.to as writePos if writePos is still written.from; false if something moved
+    // it (a claim resetting it to 0) or nothing was accepted.
+    bool publish (const Written& written) noexcept;
+
+    // Takes a publication back when the claim changed after publish(): writePos goes back to
+    // written.from unless a receiver has read up to written.to already (then they were
+    // delivered) or writePos moved on (a claim, or a peer appending behind). True if taken back.
+    //
+    // What remains: a drain that loaded writePos between publish() and the take-back and stores
+    // readPos only after withdraw() has looked at it a second time. The messages then reach the
+    // new holder, which then stands at written.to with writePos at written.from and walks the
+    // stale bytes between in its next block. That needs a claim, a drain and this call to meet
+    // within the few instructions between publish() and withdraw().
+    bool withdraw (const Written& written) noexcept;
 
     // Any thread (the slot's one writer). Appends and publishes one message.
     SendResult append (const OutgoingMessage& message) noexcept;

@@ -109,7 +109,29 @@ SendResult ReceiverLink::send (const OutgoingMessage* messages, std::size_t coun
     if (const auto state = claimState(); state != SendResult::ok)
         return state;
 
-    return RingWriter (*slot).append (messages, count, accepted);
+    reach (SendStage::claimChecked);
+
+    RingWriter writer (*slot);
+    const auto written = writer.write (messages, count);
+
+    if (written.accepted == 0)
+        return written.result;
+
+    if (! writer.publish (written))
+        return SendResult::receiverChanged; // a claim reset writePos since the check
+
+    reach (SendStage::published);
+
+    // A claim that came before the publication but after the check reset writePos to the very
+    // value the publication expected (0): only the identifier tells.
+    if (const auto state = claimState(); state != SendResult::ok)
+    {
+        writer.withdraw (written);
+        return state;
+    }
+
+    accepted = written.accepted;
+    return written.result;
 }
 
 SendResult ReceiverLink::requestReset()

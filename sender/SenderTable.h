@@ -45,9 +45,23 @@ private:
 };
 
 // One receiver's claim of one slot, as a peer addresses it. The table must outlive the link.
+//
+// A send checks the claim, writes, publishes, and checks the claim again: a receiver that
+// released the slot and another that claimed it between the first check and the publication
+// would otherwise get this link's messages. Then the publication is taken back (see
+// RingWriter::withdraw for the narrow window that remains) and the send reports receiverChanged,
+// or slotNotHeld when nobody claimed the slot again.
 class ReceiverLink
 {
 public:
+    // Points inside a send where tests step in to replay a race at exactly that point.
+    enum class SendStage
+    {
+        claimChecked,  // before the bytes are written and published
+        published      // before the claim is checked again
+    };
+    using Interleaving = void (*) (SendStage stage, void* context);
+
     int slotIndex() const noexcept { return index; }
     const std::string& receiverId() const noexcept { return id; }
 
@@ -60,6 +74,13 @@ public:
 
     std::uint32_t freeBytes() const noexcept { return RingWriter (*slot).freeBytes(); }
 
+    // For tests only: called at each SendStage of every send.
+    void setInterleaving (Interleaving callback, void* context) noexcept
+    {
+        interleaving = callback;
+        interleavingContext = context;
+    }
+
 private:
     friend class SenderTable;
     ReceiverLink (ReceiverSlot& slotToUse, int slotIndex, std::string receiverId);
@@ -67,9 +88,17 @@ private:
     // ok while the slot is held under this link's identifier.
     SendResult claimState() const;
 
+    void reach (SendStage stage) const
+    {
+        if (interleaving != nullptr)
+            interleaving (stage, interleavingContext);
+    }
+
     ReceiverSlot* slot;
     int index;
     std::string id;
+    Interleaving interleaving = nullptr;
+    void* interleavingContext = nullptr;
 };
 
 } // namespace keyferry
