@@ -22,10 +22,15 @@ struct FilledSlot
     FilledSlot (int count, int size)
     {
         keyferry::RingWriter writer (*slot);
+        // One whole event of each size: a clock tick, a program change, a note-on, or system
+        // exclusive.
         std::vector<std::uint8_t> bytes (static_cast<std::size_t> (size), 0x11);
-        bytes.front() = size >= 3 ? std::uint8_t (0xf0) : std::uint8_t (0x90);
-        if (size >= 3)
-            bytes.back() = 0xf7;
+        bytes.front() = 0xf0;
+        bytes.back() = 0xf7;
+        if (size == 1)
+            bytes = { 0xf8 };
+        if (size == 2)
+            bytes = { 0xc0, 0x11 };
         if (size == 3)
             bytes = { 0x90, 60, 100 };
 

@@ -31,14 +31,19 @@ public:
     Status open (const std::string& path);
     void close() noexcept;
 
+    // The operating system's words for why the last open failed; empty after a success.
+    const std::string& failureReason() const noexcept { return reason; }
+
     SharedReceiverTable* table() const noexcept { return mapped; }
 
     // The folder receivers use on this system: the framework's application-data folder
-    // ($HOME/.config on Linux, %APPDATA% on Windows) followed by TableFileRelativePath.
+    // ($HOME/.config on Linux, or the account's home folder when HOME is not set) followed by
+    // TableFileRelativePath.
     static std::string defaultPath();
 
 private:
     SharedReceiverTable* mapped = nullptr;
+    std::string reason;
 };
 
 } // namespace keyferry

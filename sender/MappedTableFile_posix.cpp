@@ -2,11 +2,14 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace keyferry
 {
@@ -17,7 +20,7 @@ MappedTableFile::~MappedTableFile()
 }
 
 MappedTableFile::MappedTableFile (MappedTableFile&& other) noexcept
-    : mapped (std::exchange (other.mapped, nullptr))
+    : mapped (std::exchange (other.mapped, nullptr)), reason (std::move (other.reason))
 {
 }
 
@@ -27,6 +30,7 @@ MappedTableFile& MappedTableFile::operator= (MappedTableFile&& other) noexcept
     {
         close();
         mapped = std::exchange (other.mapped, nullptr);
+        reason = std::move (other.reason);
     }
     return *this;
 }
@@ -34,24 +38,41 @@ MappedTableFile& MappedTableFile::operator= (MappedTableFile&& other) noexcept
 MappedTableFile::Status MappedTableFile::open (const std::string& path)
 {
     close();
+    reason.clear();
 
     const int descriptor = ::open (path.c_str(), O_RDWR | O_CLOEXEC);
 
     if (descriptor < 0)
-        return errno == ENOENT ? Status::missing : Status::failed;
+    {
+        const auto error = errno;
+        reason = std::strerror (error);
+        return error == ENOENT ? Status::missing : Status::failed;
+    }
 
     struct stat info {};
-    const auto sized = ::fstat (descriptor, &info) == 0 && S_ISREG (info.st_mode)
-                       && static_cast<std::size_t> (info.st_size) == TableFileSize;
+    if (::fstat (descriptor, &info) != 0)
+    {
+        reason = std::strerror (errno);
+        ::close (descriptor);
+        return Status::failed;
+    }
 
+    const auto sized = S_ISREG (info.st_mode) && static_cast<std::size_t> (info.st_size) == TableFileSize;
     void* view = sized ? ::mmap (nullptr, TableFileSize, PROT_READ | PROT_WRITE, MAP_SHARED, descriptor, 0) : MAP_FAILED;
+    const auto mapError = errno;
     ::close (descriptor); // the mapping keeps the file
 
     if (! sized)
+    {
+        reason = S_ISREG (info.st_mode) ? std::to_string (info.st_size) + " bytes long" : "not a regular file";
         return Status::wrongSize;
+    }
 
     if (view == MAP_FAILED)
+    {
+        reason = std::strerror (mapError);
         return Status::failed;
+    }
 
     mapped = static_cast<SharedReceiverTable*> (view);
     return Status::mapped;
@@ -65,10 +86,29 @@ void MappedTableFile::close() noexcept
     mapped = nullptr;
 }
 
+namespace
+{
+// HOME as the framework reads it, or the account's home folder from the user database, as the
+// framework falls back to.
+std::string homeFolder()
+{
+    if (const char* home = std::getenv ("HOME"); home != nullptr && *home != 0)
+        return home;
+
+    std::vector<char> buffer (16384);
+    passwd account {};
+    passwd* found = nullptr;
+
+    if (::getpwuid_r (::getuid(), &account, buffer.data(), buffer.size(), &found) == 0 && found != nullptr && found->pw_dir != nullptr)
+        return found->pw_dir;
+
+    return {};
+}
+} // namespace
+
 std::string MappedTableFile::defaultPath()
 {
-    const char* home = std::getenv ("HOME");
-    return std::string (home != nullptr ? home : "") + "/.config/" + TableFileRelativePath;
+    return homeFolder() + "/.config/" + TableFileRelativePath;
 }
 
 } // namespace keyferry

@@ -1,5 +1,7 @@
 #include "RingWriter.h"
 
+#include "MessageCheck.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -32,13 +34,13 @@ constexpr std::uint32_t freeBetween (std::uint32_t writePos, std::uint32_t readP
 
 SendResult RingWriter::validate (const OutgoingMessage& message) noexcept
 {
-    if (message.size == 0 || message.data == nullptr)
-        return SendResult::emptyMessage;
-
-    if (message.size > MaxMessageSize)
-        return SendResult::messageTooLarge;
-
-    return SendResult::ok;
+    switch (checkMessage (message.data, message.size).fault)
+    {
+        case MessageFault::none: return SendResult::ok;
+        case MessageFault::empty: return SendResult::emptyMessage;
+        case MessageFault::tooLarge: return SendResult::messageTooLarge;
+        default: return SendResult::notOneMessage;
+    }
 }
 
 std::uint32_t RingWriter::freeBytes() const noexcept

@@ -77,6 +77,7 @@ public:
     // Bytes that could be written now without reaching readPos.
     std::uint32_t freeBytes() const noexcept;
 
+    // ok for exactly one complete MIDI event of at most 256 bytes (see checkMessage).
     static SendResult validate (const OutgoingMessage& message) noexcept;
 
 private:

@@ -8,12 +8,15 @@ const char* describe (SendResult result) noexcept
     switch (result)
     {
         case SendResult::ok: return "ok";
-        case SendResult::noReceivers: return "no receivers: no table file of the right size";
+        case SendResult::noReceivers: return "no receivers: no table file (load Keyferry Receiver in a host first)";
+        case SendResult::tableWrongSize: return "the table file is not 37628 bytes long";
+        case SendResult::tableUnavailable: return "the table file cannot be opened or mapped";
         case SendResult::slotOutOfRange: return "slot index out of range";
         case SendResult::slotNotHeld: return "no receiver holds that slot";
         case SendResult::receiverChanged: return "the slot was claimed again by another receiver";
         case SendResult::emptyMessage: return "empty message";
         case SendResult::messageTooLarge: return "message longer than 256 bytes";
+        case SendResult::notOneMessage: return "not one complete MIDI message";
         case SendResult::ringFull: return "ring full";
     }
     return "unknown result";

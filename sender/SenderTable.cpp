@@ -22,7 +22,14 @@ std::uint32_t unreadBetween (std::uint32_t readPos, std::uint32_t writePos)
 
 SendResult SenderTable::open (const std::string& path)
 {
-    return file.open (path) == MappedTableFile::Status::mapped ? SendResult::ok : SendResult::noReceivers;
+    switch (file.open (path))
+    {
+        case MappedTableFile::Status::mapped: return SendResult::ok;
+        case MappedTableFile::Status::missing: return SendResult::noReceivers;
+        case MappedTableFile::Status::wrongSize: return SendResult::tableWrongSize;
+        case MappedTableFile::Status::failed: break;
+    }
+    return SendResult::tableUnavailable;
 }
 
 SlotStatus SenderTable::slot (int index) const

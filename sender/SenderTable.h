@@ -30,8 +30,12 @@ class ReceiverLink;
 class SenderTable
 {
 public:
+    // ok, noReceivers (no file), tableWrongSize or tableUnavailable.
     SendResult open (const std::string& path = MappedTableFile::defaultPath());
     bool isOpen() const noexcept { return file.table() != nullptr; }
+
+    // The operating system's words for why the last open failed (or what was found instead).
+    const std::string& openError() const noexcept { return file.failureReason(); }
 
     std::array<SlotStatus, NumSlots> slots() const;
     SlotStatus slot (int index) const;

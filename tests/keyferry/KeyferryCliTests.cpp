@@ -3,6 +3,7 @@
 
 #include "../support/TemporaryHome.h"
 
+#include <CliSupport.h>
 #include <KeyferryCli.h>
 #include <MidiForwarder.h>
 #include <MidiMessageParser.h>
@@ -11,7 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <pwd.h>
 #include <sstream>
+#include <unistd.h>
 
 namespace
 {
@@ -105,6 +108,13 @@ INSTANTIATE_TEST_SUITE_P (
         CommandCase { "RawWithoutStatus", { "send", "1", "raw", "7F" }, 2, "must start with a status byte" },
         CommandCase { "RawOddDigits", { "send", "1", "raw", "F0", "1" }, 2, "pairs of hexadecimal digits" },
         CommandCase { "RawTooLong", { "send", "1", "raw", "F0" + juce::String::repeatedString ("00", 256) }, 2, "at most 256" },
+        CommandCase { "RawTwoEvents", { "send", "1", "raw", "90", "3C", "64", "80", "3C", "00" }, 2,
+                      "raw note-on (90) is 3 bytes, got 6: one raw is one message" },
+        CommandCase { "RawShortNoteOn", { "send", "1", "raw", "90", "3C" }, 2, "raw note-on (90) needs 3 bytes, got 2" },
+        CommandCase { "RawStatusInsideSysex", { "send", "1", "raw", "F0", "01", "90", "F7" }, 2, "status byte (90) at byte 3" },
+        CommandCase { "RawSysexWithoutEnd", { "send", "1", "raw", "F0", "01", "02" }, 2, "must end with F7" },
+        CommandCase { "RawEndOfExclusive", { "send", "1", "raw", "F7" }, 2, "cannot start with F7" },
+        CommandCase { "RawSysex", { "send", "1", "raw", "F0", "7E", "7F", "06", "01", "F7" }, 0, "sent 1 message" },
         CommandCase { "UnknownMessage", { "send", "1", "bogus" }, 2, "unknown message 'bogus'" },
         CommandCase { "NoMessage", { "send", "1" }, 2, "no message given" },
         CommandCase { "Send", { "send", "1", "note-on", "1", "60", "100" }, 0, "sent 1 message to receiver 1" },
@@ -114,8 +124,11 @@ INSTANTIATE_TEST_SUITE_P (
         CommandCase { "PanicNotHeld", { "panic", "2" }, 1, "receiver 2 is not held" },
         CommandCase { "PlayMissingFile", { "play", "missing.mid", "1" }, 2, "no such file" },
         CommandCase { "PlayNoReceiver", { "play", "missing.mid" }, 2, "play needs a MIDI file and a receiver" },
+        CommandCase { "BridgePortWithoutName", { "bridge", "1", "--port" }, 2, "--port needs a port name" },
+        CommandCase { "SendHelpPointsAtList", { "send", "--help" }, 0, "a receiver that keyferry list shows as held" },
         CommandCase { "OtherTable", { "--table", "/nonexistent/receivers.dat", "list" }, 1,
-                      "no receivers: load Keyferry Receiver in a host first" }),
+                      "no receivers: no table at /nonexistent/receivers.dat; load Keyferry Receiver in a host first" },
+        CommandCase { "TableIsAFolder", { "--table", "/tmp", "list" }, 1, "cannot open or map the table at /tmp: Is a directory" }),
     [] (const auto& testCase) { return std::string (testCase.param.name); });
 
 TEST_F (KeyferryCli, WithoutATableFileThereAreNoReceivers)
@@ -123,8 +136,66 @@ TEST_F (KeyferryCli, WithoutATableFileThereAreNoReceivers)
     home.getTableFile().deleteFile();
     const auto run = runCommand ({ "send", "1", "note-on", "1", "60", "100" });
     EXPECT_EQ (run.status, 1);
-    EXPECT_NE (run.err.find ("no receivers: load Keyferry Receiver in a host first"), std::string::npos);
+    EXPECT_NE (run.err.find ("load Keyferry Receiver in a host first"), std::string::npos) << run.err;
     EXPECT_FALSE (home.getTableFile().exists()) << "a peer never creates the file";
+}
+
+TEST_F (KeyferryCli, TableOfTheWrongSizeIsNamedAsSuch)
+{
+    mapping.reset();
+    ASSERT_TRUE (home.getTableFile().replaceWithText ("ten bytes!"));
+    const auto run = runCommand ({ "list" });
+    EXPECT_EQ (run.status, 1);
+    EXPECT_NE (run.err.find ("is not a receiver table (10 bytes long, not 37628 bytes)"), std::string::npos) << run.err;
+}
+
+TEST_F (KeyferryCli, FailedResetRequestIsReported)
+{
+    keyferry::SenderTable table;
+    ASSERT_EQ (table.open (home.getTableFile().getFullPathName().toStdString()), keyferry::SendResult::ok);
+    keyferry::SendResult result {};
+    auto link = table.link (0, result);
+    ASSERT_TRUE (link);
+    slot (0).id[0] = 'f'; // claimed again since the link was made
+
+    std::ostringstream out, err;
+    const cli::Context context { {}, out, err, {} };
+    EXPECT_EQ (cli::requestSilence (context, *link, "1"), cli::refused);
+    EXPECT_NE (err.str().find ("could not ask receiver 1 to silence all notes: the slot was claimed again"), std::string::npos)
+        << err.str();
+    EXPECT_EQ (slot (0).resetRequested.load(), 0);
+}
+
+TEST_F (KeyferryCli, PlaySkipsWhatNoRingMessageCarriesAndSaysSo)
+{
+    juce::MidiMessageSequence track;
+    std::vector<std::uint8_t> longSysex (300, 0x11);
+    track.addEvent (juce::MidiMessage::createSysExMessage (longSysex.data(), (int) longSysex.size()), 0.0);
+    track.addEvent (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 0.0);
+    juce::MidiFile file;
+    file.setTicksPerQuarterNote (96);
+    file.addTrack (track);
+    const auto path = home.getFolder().getChildFile ("long-sysex.mid");
+    {
+        juce::FileOutputStream stream (path);
+        ASSERT_TRUE (file.writeTo (stream));
+    }
+
+    const auto run = runCommand ({ "play", path.getFullPathName(), "1", "--quiet" });
+
+    EXPECT_EQ (run.status, 0) << run.err;
+    EXPECT_NE (run.out.find ("sent 1 of 2 events"), std::string::npos) << run.out;
+    EXPECT_NE (run.out.find ("skipped 1 system-exclusive message longer than 256 bytes"), std::string::npos) << run.out;
+    EXPECT_EQ (ring (0, 9), (Bytes { 0, 0, 0, 0, 3, 0, 0x90, 60, 100 }));
+}
+
+TEST (DefaultTablePath, WithoutHomeIsInTheAccountsHomeFolder)
+{
+    const TemporaryHome home;
+    ::unsetenv ("HOME");
+    const auto* account = ::getpwuid (::getuid());
+    ASSERT_NE (account, nullptr);
+    EXPECT_EQ (keyferry::MappedTableFile::defaultPath(), std::string (account->pw_dir) + "/.config/Keyferry/receivers.dat");
 }
 
 TEST_F (KeyferryCli, SendWritesTheMessagesAtTheirPositionsInOneGo)
@@ -232,11 +303,18 @@ TEST_F (KeyferryCli, BridgeForwardsWhatAnInputDelivers)
     EXPECT_EQ (forwarder.getForwarded(), 2);
     EXPECT_EQ (ring (0, 18), (Bytes { 0, 0, 0, 0, 3, 0, 0x92, 64, 80, 0, 0, 0, 0, 3, 0, 0xe2, 0x00, 0x40 }));
 
+    // What no ring message carries is dropped, and the count says why.
+    std::vector<std::uint8_t> longSysex (300, 0x11);
+    forwarder.handleIncomingMidiMessage (nullptr, juce::MidiMessage::createSysExMessage (longSysex.data(), (int) longSysex.size()));
+    EXPECT_EQ (forwarder.getDropped (MidiForwarder::tooLarge), 1);
+    EXPECT_EQ (slot (0).writePos.load(), 18u);
+
     // Once the receiver is gone the forwarder says so instead of writing.
     slot (0).active = 0;
     forwarder.handleIncomingMidiMessage (nullptr, juce::MidiMessage::noteOff (3, 64));
     EXPECT_TRUE (forwarder.receiverChanged());
-    EXPECT_EQ (forwarder.getDropped(), 1);
+    EXPECT_EQ (forwarder.getDropped(), 2);
+    EXPECT_EQ (forwarder.describeDrops(), "dropped 2 (1 longer than 256 bytes, 1 receiver released or claimed again)");
 }
 
 TEST (KeyferryReadme, CommandTableIsTheHelpText)

@@ -9,9 +9,16 @@ namespace cli
 int bridge (const Context& context)
 {
     auto arguments = context.arguments;
-    const auto portName = arguments.contains ("--port") ? arguments[arguments.indexOf ("--port") + 1] : juce::String ("Keyferry Bridge");
-    if (arguments.contains ("--port"))
-        arguments.removeRange (arguments.indexOf ("--port"), 2);
+    juce::String portName ("Keyferry Bridge");
+
+    if (const auto index = arguments.indexOf ("--port"); index >= 0)
+    {
+        if (index + 1 >= arguments.size() || arguments[index + 1].startsWith ("--"))
+            return context.fail (usage, "--port needs a port name, e.g. keyferry bridge 1 --port \"My Keyboard\"");
+
+        portName = arguments[index + 1];
+        arguments.removeRange (index, 2);
+    }
 
     if (arguments.size() != 1)
         return context.fail (usage, "bridge needs a receiver, e.g. keyferry bridge 1");
@@ -38,7 +45,7 @@ int bridge (const Context& context)
         std::this_thread::sleep_for (std::chrono::milliseconds (50));
 
     input->stop();
-    context.out << "forwarded " << forwarder.getForwarded() << " messages, dropped " << forwarder.getDropped() << "\n";
+    context.out << "forwarded " << forwarder.getForwarded() << " messages, " << forwarder.describeDrops() << "\n";
 
     if (forwarder.receiverChanged())
         return context.fail (refused, "receiver " + arguments[0] + " was released or claimed again");

@@ -23,10 +23,21 @@ int Context::fail (int code, const juce::String& message) const
 
 bool openTable (const Context& context, keyferry::SenderTable& table, int& code)
 {
-    if (table.open (context.tablePath) == keyferry::SendResult::ok)
+    const auto result = table.open (context.tablePath);
+    const auto path = juce::String (context.tablePath);
+    const auto why = juce::String (table.openError());
+
+    if (result == keyferry::SendResult::ok)
         return true;
 
-    code = context.fail (refused, "no receivers: load Keyferry Receiver in a host first (no table at " + juce::String (context.tablePath) + ")");
+    if (result == keyferry::SendResult::noReceivers)
+        code = context.fail (refused, "no receivers: no table at " + path + "; load Keyferry Receiver in a host first");
+    else if (result == keyferry::SendResult::tableWrongSize)
+        code = context.fail (refused, "the table at " + path + " is not a receiver table (" + why
+                                          + ", not 37628 bytes); a receiver replaces it when it starts");
+    else
+        code = context.fail (refused, "cannot open or map the table at " + path + ": " + why);
+
     return false;
 }
 
@@ -63,10 +74,19 @@ std::optional<keyferry::ReceiverLink> openReceiver (const Context& context, keyf
 
         code = context.fail (refused, "receiver " + receiver + " is not held by any plug-in; "
                                           + (held.isEmpty() ? juce::String ("no receiver is held")
-                                                            : "held: " + held.joinIntoString (", ")));
+                                                            : "held: " + held.joinIntoString (", ") + " (keyferry list shows them)"));
     }
 
     return link;
+}
+
+int requestSilence (const Context& context, keyferry::ReceiverLink& link, const juce::String& receiver)
+{
+    if (const auto result = link.requestReset(); result != keyferry::SendResult::ok)
+        return context.fail (refused, "could not ask receiver " + receiver + " to silence all notes: " + keyferry::describe (result));
+
+    context.out << "asked receiver " << receiver << " to silence all notes\n";
+    return done;
 }
 
 void watchForInterrupt()

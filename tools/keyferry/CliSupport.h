@@ -40,6 +40,10 @@ int slotFromReceiverNumber (const juce::String& text);
 std::optional<keyferry::ReceiverLink> openReceiver (const Context& context, keyferry::SenderTable& table,
                                                     const juce::String& receiver, int& code);
 
+// Asks the linked receiver to silence all notes and says so; a failed request (the receiver
+// went away meanwhile) is reported and refused.
+int requestSilence (const Context& context, keyferry::ReceiverLink& link, const juce::String& receiver);
+
 // Ctrl-C handling for the long-running commands.
 void watchForInterrupt();
 bool interruptRequested();

@@ -31,7 +31,9 @@ juce::String subcommandHelp (const Subcommand& command)
     text << "usage: " << command.usage << "\n" << command.summary << ".\n";
 
     if (juce::String (command.name) == "send")
-        text << "\nRECEIVER is 1-9, the number its window shows. MESSAGE is one of:\n"
+        text << "\nRECEIVER is 1-9, a receiver that keyferry list shows as held (the plug-in's window shows its\n"
+             << "number too, but a restored project can show a saved name that is not its receiver).\n"
+             << "MESSAGE is one of:\n"
              << describeMessageKinds() << "Channels are 1-16. --at SAMPLE sets the sample offset, within the receiver's next\n"
              << "audio block, of the messages after it (default 0). Example:\n"
              << "    keyferry send 1 note-on 1 60 100 --at 256 note-off 1 60\n";

@@ -3,6 +3,18 @@
 #include <chrono>
 #include <thread>
 
+namespace
+{
+MidiForwarder::DropReason reasonFor (keyferry::SendResult result)
+{
+    if (result == keyferry::SendResult::messageTooLarge)
+        return MidiForwarder::tooLarge;
+    if (result == keyferry::SendResult::receiverChanged || result == keyferry::SendResult::slotNotHeld)
+        return MidiForwarder::receiverGone;
+    return MidiForwarder::notOneMessage;
+}
+} // namespace
+
 void MidiForwarder::handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& message)
 {
     if (message.isMetaEvent() || message.isActiveSense())
@@ -23,12 +35,35 @@ void MidiForwarder::handleIncomingMidiMessage (juce::MidiInput*, const juce::Mid
 
         if (result != keyferry::SendResult::ringFull)
         {
-            changed.store (result == keyferry::SendResult::receiverChanged || result == keyferry::SendResult::slotNotHeld);
-            break;
+            dropped[reasonFor (result)].fetch_add (1);
+            return;
         }
 
         std::this_thread::sleep_for (std::chrono::milliseconds (1));
     }
 
-    dropped.fetch_add (1);
+    dropped[ringFull].fetch_add (1);
+}
+
+long MidiForwarder::getDropped() const noexcept
+{
+    long total = 0;
+    for (const auto& count : dropped)
+        total += count.load();
+    return total;
+}
+
+juce::String MidiForwarder::describeDrops() const
+{
+    const char* const words[numDropReasons] = { "longer than 256 bytes", "not one complete MIDI message", "ring full",
+                                                "receiver released or claimed again" };
+    juce::StringArray reasons;
+    for (int reason = 0; reason < numDropReasons; ++reason)
+        if (const auto count = dropped[reason].load(); count > 0)
+            reasons.add (juce::String (count) + " " + words[reason]);
+
+    if (reasons.isEmpty())
+        return "dropped none";
+
+    return "dropped " + juce::String (getDropped()) + " (" + reasons.joinIntoString (", ") + ")";
 }

@@ -11,17 +11,31 @@
 class MidiForwarder final : public juce::MidiInputCallback
 {
 public:
+    // Why a message was not forwarded.
+    enum DropReason
+    {
+        tooLarge,       // system exclusive longer than one ring message holds
+        notOneMessage,  // not one complete MIDI event
+        ringFull,       // the receiver did not make room in time
+        receiverGone,   // released or claimed again
+        numDropReasons
+    };
+
     explicit MidiForwarder (keyferry::ReceiverLink receiverLink) : link (std::move (receiverLink)) {}
 
     void handleIncomingMidiMessage (juce::MidiInput* source, const juce::MidiMessage& message) override;
 
     // Any thread.
     long getForwarded() const noexcept { return forwarded.load(); }
-    long getDropped() const noexcept { return dropped.load(); }
-    bool receiverChanged() const noexcept { return changed.load(); }
+    long getDropped() const noexcept;
+    long getDropped (DropReason reason) const noexcept { return dropped[reason].load(); }
+    bool receiverChanged() const noexcept { return dropped[receiverGone].load() > 0; }
+
+    // "dropped none", or "dropped 3 (2 longer than 256 bytes, 1 ring full)".
+    juce::String describeDrops() const;
 
 private:
     keyferry::ReceiverLink link;
-    std::atomic<long> forwarded { 0 }, dropped { 0 };
-    std::atomic<bool> changed { false };
+    std::atomic<long> forwarded { 0 };
+    std::atomic<long> dropped[numDropReasons] {};
 };

@@ -1,5 +1,7 @@
 #include "MidiMessageParser.h"
 
+#include <sender/MessageCheck.h>
+
 namespace
 {
 struct Kind
@@ -13,7 +15,7 @@ const Kind kinds[] = { { "note-on", "CHANNEL KEY VELOCITY" },
                        { "cc", "CHANNEL CONTROLLER VALUE" },
                        { "program", "CHANNEL PROGRAM" },
                        { "pitch-bend", "CHANNEL VALUE (-8192 to 8191)" },
-                       { "raw", "HEX BYTES... (up to 256, status byte first)" } };
+                       { "raw", "HEX BYTES... (one whole message: status byte first, up to 256)" } };
 
 bool isKind (const juce::String& token)
 {
@@ -52,6 +54,45 @@ bool readNumber (const juce::StringArray& tokens, int& index, const char* what, 
     return true;
 }
 
+juce::String hexByte (std::uint8_t byte)
+{
+    return juce::String::toHexString (static_cast<int> (byte)).paddedLeft ('0', 2).toUpperCase();
+}
+
+// Why the bytes are not one complete message, in the user's terms; empty when they are.
+juce::String explainRawMessage (const std::vector<std::uint8_t>& bytes)
+{
+    const auto check = keyferry::checkMessage (bytes.data(), bytes.size());
+    const auto status = bytes.front();
+    const auto kind = juce::String (keyferry::describeStatus (status)) + " (" + hexByte (status) + ")";
+    const auto count = juce::String (static_cast<int> (bytes.size()));
+    const juce::String oneEach (": one raw is one message; give each message a raw of its own");
+
+    switch (check.fault)
+    {
+        case keyferry::MessageFault::none:
+            return {};
+        case keyferry::MessageFault::noStatusByte:
+            return "raw message must start with a status byte (80-FF), got " + hexByte (status);
+        case keyferry::MessageFault::notAStart:
+            return "raw message cannot start with " + hexByte (status) + ", which starts no MIDI message";
+        case keyferry::MessageFault::tooShort:
+            return "raw " + kind + " needs " + juce::String (static_cast<int> (check.expectedSize)) + " bytes, got " + count;
+        case keyferry::MessageFault::tooLong:
+            return "raw " + kind + " is " + juce::String (static_cast<int> (check.expectedSize)) + " bytes, got " + count + oneEach;
+        case keyferry::MessageFault::statusInside:
+            return "raw " + kind + " has a status byte (" + hexByte (bytes[check.offendingIndex]) + ") at byte "
+                   + juce::String (static_cast<int> (check.offendingIndex) + 1) + " where only data bytes (00-7F) belong" + oneEach;
+        case keyferry::MessageFault::unterminatedSysex:
+            return "raw system-exclusive message must end with F7";
+        case keyferry::MessageFault::empty:
+        case keyferry::MessageFault::tooLarge:
+            break;
+    }
+
+    return "raw message is not one complete MIDI message";
+}
+
 bool readRawBytes (const juce::StringArray& tokens, int& index, std::vector<std::uint8_t>& bytes, juce::String& error)
 {
     juce::String hex;
@@ -69,8 +110,7 @@ bool readRawBytes (const juce::StringArray& tokens, int& index, std::vector<std:
         for (int i = 0; i < hex.length(); i += 2)
             bytes.push_back (static_cast<std::uint8_t> (hex.substring (i, i + 2).getHexValue32()));
 
-        if (bytes.front() < 0x80)
-            error = "raw message must start with a status byte (80-FF), got " + hex.substring (0, 2);
+        error = explainRawMessage (bytes);
     }
 
     return error.isEmpty();

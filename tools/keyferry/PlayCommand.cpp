@@ -55,11 +55,19 @@ int play (const Context& context)
     watchForInterrupt();
     const auto start = Clock::now();
     auto lastProgress = start;
-    long sent = 0, retries = 0, late = 0;
+    long sent = 0, retries = 0, late = 0, skippedLong = 0, skippedOther = 0;
     juce::String failure;
 
     for (const auto& event : events)
     {
+        // What no ring message can carry is left out, not allowed to end the whole file.
+        if (const auto valid = keyferry::RingWriter::validate ({ 0, event.bytes.data(), event.bytes.size() });
+            valid != keyferry::SendResult::ok)
+        {
+            ++(valid == keyferry::SendResult::messageTooLarge ? skippedLong : skippedOther);
+            continue;
+        }
+
         const auto due = start + std::chrono::duration_cast<Clock::duration> (std::chrono::duration<double> (event.seconds));
 
         while (! interruptRequested() && Clock::now() < due)
@@ -107,9 +115,16 @@ int play (const Context& context)
     if (stopped)
         link->requestReset(); // whatever was left sounding
 
+    juce::String skipped;
+    if (skippedLong > 0)
+        skipped << ", skipped " << skippedLong << " system-exclusive " << (skippedLong == 1 ? "message" : "messages")
+                << " longer than 256 bytes";
+    if (skippedOther > 0)
+        skipped << ", skipped " << skippedOther << " not one complete MIDI message";
+
     const std::chrono::duration<double> elapsed = Clock::now() - start;
     context.out << "sent " << sent << " of " << events.size() << " events in " << seconds (elapsed.count()) << ", " << retries
-                << " retries, " << late << " late" << (stopped ? ", then asked for silence" : "") << "\n";
+                << " retries, " << late << " late" << skipped << (stopped ? ", then asked for silence" : "") << "\n";
 
     if (failure.isNotEmpty())
         return context.fail (refused, failure);

@@ -56,24 +56,22 @@ int panic (const Context& context)
         if (! link)
             return code;
 
-        link->requestReset();
-        context.out << "asked receiver " << arguments[0] << " to silence all notes\n";
-        return done;
+        return requestSilence (context, *link, arguments[0]);
     }
 
     if (! openTable (context, table, code))
         return code;
 
-    int asked = 0;
+    int asked = 0, failed = 0;
     for (const auto& status : table.slots())
     {
         keyferry::SendResult result {};
-        if (auto link = table.link (status.index, result); link && link->requestReset() == keyferry::SendResult::ok)
-        {
-            context.out << "asked receiver " << status.index + 1 << " to silence all notes\n";
-            ++asked;
-        }
+        if (auto link = table.link (status.index, result))
+            ++(requestSilence (context, *link, juce::String (status.index + 1)) == done ? asked : failed);
     }
+
+    if (failed > 0)
+        return refused;
 
     return asked > 0 ? done : context.fail (refused, "no receiver is held");
 }
