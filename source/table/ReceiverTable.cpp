@@ -14,8 +14,9 @@ using keyferry::TableFileSize;
 // milliseconds; past this, Open goes on unguarded rather than leave the instance disconnected.
 constexpr int openLockTimeoutMs = 3000;
 
-// Copies at most 'limit' bytes of the text and zero-fills the rest of those bytes, like the
-// claim rules ask; the field's last byte lies beyond 'limit' and is never written.
+// Copies at most 'limit' bytes of the text and zero-fills the rest of those bytes, so no tail of a
+// longer earlier text survives; the field's last byte lies beyond 'limit' and is never written,
+// so a peer reading the field always finds a zero inside it.
 template <std::size_t fieldSize>
 void copyText (char (&field)[fieldSize], const char* text, std::size_t limit) noexcept
 {

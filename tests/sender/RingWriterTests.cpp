@@ -72,7 +72,7 @@ protected:
 };
 } // namespace
 
-TEST_F (RingWriterRoundTrip, FirstMessageLandsAtZeroWithTheDocumentedBytes)
+TEST_F (RingWriterRoundTrip, FirstMessageLandsAtZeroAsPositionSizeAndBytes)
 {
     ASSERT_TRUE (send ({ 0x90, 0x3c, 0x64 }, 10));
 
