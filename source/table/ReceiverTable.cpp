@@ -111,6 +111,9 @@ void ReceiverTable::Open()
         }
 
         sharedTable = static_cast<keyferry::SharedReceiverTable*> (mappedFile->getData());
+
+        // Without it the table works as before; only dead holders' slots stay held.
+        holders.open (file.getSiblingFile ("holders.dat").getFullPathName().toStdString(), true);
         return true;
     }();
 
@@ -124,6 +127,7 @@ void ReceiverTable::Close()
 {
     sharedTable = nullptr;
     mappedFile.reset();
+    holders.close();
 }
 
 keyferry::ReceiverSlot* ReceiverTable::slotAt (int slotIndex) const noexcept
@@ -139,6 +143,9 @@ int ReceiverTable::RegisterReceiver (const juce::String& name)
     if (sharedTable == nullptr)
         return -1;
 
+    // Slots whose holders died without releasing them are free again before the lowest is taken.
+    holders.freeDeadHolders (*sharedTable);
+
     for (int index = 0; index < NumSlots; ++index)
     {
         auto& slot = sharedTable->slots[index];
@@ -150,6 +157,7 @@ int ReceiverTable::RegisterReceiver (const juce::String& name)
         // The texts are plain bytes; the counter increments below publish them.
         copyText (slot.id, juce::Uuid().toString().toRawUTF8(), keyferry::IdFieldSize - 1);
         copyText (slot.name, name.toRawUTF8(), keyferry::NameFieldSize - 1);
+        holders.recordClaim (index, slot.id);
         slot.writePos.exchange (0);
         slot.readPos.exchange (0);
         sharedTable->activeCount.fetch_add (1);

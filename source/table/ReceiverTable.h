@@ -2,6 +2,8 @@
 
 #include "SharedReceiverTable.h"
 
+#include <holders/HolderFile.h>
+
 #include <juce_audio_basics/juce_audio_basics.h>
 #include <juce_core/juce_core.h>
 
@@ -23,8 +25,10 @@ public:
     // Unmaps the file. Releases no slot: the owner gives its slot back first.
     ~ReceiverTable();
 
-    // Control thread. Claims the lowest free slot under a fresh identifier and the given name
-    // (cut to 31 bytes of UTF-8); returns its index, or -1 when unmapped or all slots are held.
+    // Control thread. Frees the slots of holders that are provably gone (see HolderFile), then
+    // claims the lowest free slot under a fresh identifier and the given name (cut to 31 bytes
+    // of UTF-8) and records this process as its holder; returns its index, or -1 when unmapped
+    // or all slots are held.
     int RegisterReceiver (const juce::String& name);
 
     // Control thread. Frees the slot; the counters change only if it was held.
@@ -49,6 +53,7 @@ private:
 
     std::unique_ptr<juce::MemoryMappedFile> mappedFile;
     keyferry::SharedReceiverTable* sharedTable = nullptr;
+    keyferry::HolderFile holders; // holders.dat next to the table
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (ReceiverTable)
 };

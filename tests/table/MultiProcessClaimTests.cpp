@@ -1,57 +1,16 @@
 // Several processes opening and claiming in the same file at the same moment.
 
+#include "../support/ContenderProcess.h"
 #include "../support/TableFileView.h"
 #include "../support/TemporaryHome.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fcntl.h>
 #include <map>
 #include <set>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
-
-namespace
-{
-struct Contender
-{
-    pid_t pid = -1;
-    int toChild = -1;
-    FILE* fromChild = nullptr;
-};
-
-Contender spawnContender (const char* program)
-{
-    // Close-on-exec, so no contender inherits another one's pipe ends and keeps it from seeing
-    // its stdin close; dup2 clears the flag on the ends each child keeps.
-    int input[2], output[2];
-    if (::pipe2 (input, O_CLOEXEC) != 0 || ::pipe2 (output, O_CLOEXEC) != 0)
-        return {};
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init (&actions);
-    posix_spawn_file_actions_adddup2 (&actions, input[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2 (&actions, output[1], STDOUT_FILENO);
-
-    Contender contender;
-    char* const argv[] = { const_cast<char*> (program), nullptr };
-    const auto spawned = posix_spawn (&contender.pid, program, &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy (&actions);
-    ::close (input[0]);
-    ::close (output[1]);
-
-    if (spawned != 0)
-        return {};
-
-    contender.toChild = input[1];
-    contender.fromChild = ::fdopen (output[0], "r");
-    return contender;
-}
-} // namespace
 
 // Twelve processes start together on a missing file: all of them must end up in one file, and
 // every slot goes to exactly one of them.

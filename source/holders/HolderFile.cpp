@@ -1,0 +1,158 @@
+#include "HolderFile.h"
+
+#include <cstring>
+
+namespace keyferry
+{
+namespace
+{
+constexpr int maxReadAttempts = 1000;
+
+using IdWords = std::uint64_t[5];
+
+void wordsOf (const char (&id)[IdFieldSize], IdWords& words) noexcept
+{
+    static_assert (sizeof (IdWords) == IdFieldSize);
+    std::memcpy (words, id, IdFieldSize);
+}
+
+// A consistent copy of a record, or false when the holder keeps writing it.
+bool readRecord (const HolderRecord& record, ProcessIdentity& identity, IdWords& claimId) noexcept
+{
+    for (int attempt = 0; attempt < maxReadAttempts; ++attempt)
+    {
+        const auto before = record.sequence.load (std::memory_order_acquire);
+        if ((before & 1u) != 0)
+            continue;
+
+        identity.platform = record.platform.load (std::memory_order_relaxed);
+        for (std::size_t i = 0; i < 5; ++i)
+            claimId[i] = record.claimId[i].load (std::memory_order_relaxed);
+        identity.processId = record.processId.load (std::memory_order_relaxed);
+        identity.startTime = record.startTime.load (std::memory_order_relaxed);
+        identity.pidNamespace = record.pidNamespace.load (std::memory_order_relaxed);
+        identity.bootId[0] = record.bootId[0].load (std::memory_order_relaxed);
+        identity.bootId[1] = record.bootId[1].load (std::memory_order_relaxed);
+
+        std::atomic_thread_fence (std::memory_order_acquire);
+        if (record.sequence.load (std::memory_order_relaxed) == before)
+            return true;
+    }
+    return false;
+}
+} // namespace
+
+void HolderFile::recordClaim (int index, const char (&id)[IdFieldSize]) noexcept
+{
+    if (mapped == nullptr || index < 0 || index >= NumSlots)
+        return;
+
+    const auto self = currentProcess();
+    IdWords claimId;
+    wordsOf (id, claimId);
+
+    auto& record = mapped->records[index];
+    const auto sequence = record.sequence.load (std::memory_order_relaxed);
+    record.sequence.store (sequence + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence (std::memory_order_release);
+
+    record.platform.store (self.platform, std::memory_order_relaxed);
+    for (std::size_t i = 0; i < 5; ++i)
+        record.claimId[i].store (claimId[i], std::memory_order_relaxed);
+    record.processId.store (self.processId, std::memory_order_relaxed);
+    record.startTime.store (self.startTime, std::memory_order_relaxed);
+    record.pidNamespace.store (self.pidNamespace, std::memory_order_relaxed);
+    record.bootId[0].store (self.bootId[0], std::memory_order_relaxed);
+    record.bootId[1].store (self.bootId[1], std::memory_order_relaxed);
+
+    record.sequence.store (sequence + 2, std::memory_order_release);
+}
+
+HolderFile::Holder HolderFile::holderOf (const SharedReceiverTable& table, int index) const
+{
+    Holder holder;
+
+    if (index < 0 || index >= NumSlots)
+        return holder;
+
+    const auto& slot = table.slots[index];
+    holder.held = slot.active.load() != 0;
+
+    if (! holder.held || mapped == nullptr)
+        return holder;
+
+    // The slot's identifier is plain bytes a claimer may be writing: a torn copy matches no
+    // record, which leaves the holder unknown.
+    char id[IdFieldSize];
+    std::memcpy (id, slot.id, IdFieldSize);
+    IdWords slotId;
+    wordsOf (id, slotId);
+
+    ProcessIdentity identity;
+    IdWords claimId;
+    if (! readRecord (mapped->records[index], identity, claimId) || std::memcmp (claimId, slotId, sizeof (IdWords)) != 0)
+        return holder;
+
+    holder.recorded = true;
+    holder.processId = identity.processId;
+    holder.liveness = judge (identity);
+    return holder;
+}
+
+bool HolderFile::releaseIfGone (SharedReceiverTable& table, int index)
+{
+    if (holderOf (table, index).liveness != Liveness::gone)
+        return false;
+
+    // As the holder's own release: only the one that saw it held counts it.
+    if (table.slots[index].active.exchange (0) == 0)
+        return false;
+
+    table.activeCount.fetch_sub (1);
+    table.changeCounter.fetch_add (1);
+    return true;
+}
+
+int HolderFile::freeDeadHolders (SharedReceiverTable& table)
+{
+    if (mapped == nullptr || ! lock())
+        return 0;
+
+    int freed = 0;
+    for (int index = 0; index < NumSlots; ++index)
+        freed += releaseIfGone (table, index) ? 1 : 0;
+
+    unlock();
+    return freed;
+}
+
+HolderFile::FreeOutcome HolderFile::freeIfGone (SharedReceiverTable& table, int index)
+{
+    if (mapped == nullptr)
+        return FreeOutcome::unknown;
+
+    if (! lock())
+        return FreeOutcome::busy;
+
+    const auto holder = holderOf (table, index);
+    auto outcome = FreeOutcome::unknown;
+
+    if (! holder.held)
+        outcome = FreeOutcome::notHeld;
+    else if (holder.liveness == Liveness::alive)
+        outcome = FreeOutcome::alive;
+    else if (holder.liveness == Liveness::gone)
+        outcome = releaseIfGone (table, index) ? FreeOutcome::freed : FreeOutcome::notHeld;
+
+    unlock();
+    return outcome;
+}
+
+std::string HolderFile::pathNextTo (const std::string& tablePath)
+{
+    const auto slash = tablePath.find_last_of ('/');
+    const auto folder = slash == std::string::npos ? std::string() : tablePath.substr (0, slash + 1);
+    return folder + "holders.dat";
+}
+
+} // namespace keyferry

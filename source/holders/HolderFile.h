@@ -1,0 +1,80 @@
+#pragma once
+
+#include "ProcessIdentity.h"
+#include "SharedHolderTable.h"
+
+#include <table/SharedReceiverTable.h>
+
+#include <string>
+
+namespace keyferry
+{
+
+// holders.dat, mapped: who holds each slot of receivers.dat, and freeing the slots of holders
+// that are provably gone. JUCE-free, used by the receiver and by peers (keyferry list and free).
+//
+// Freeing happens only under the file's lock (an exclusive flock on holders.dat), which every
+// process that frees takes: so between judging a claim dead and releasing it nobody else can
+// release that slot, and with its holder dead nobody else can claim it, and exactly one process
+// frees each dead claim. Claims themselves take no lock; a claim that races a sweep is a live one
+// with a record not yet written, which is left alone.
+class HolderFile
+{
+public:
+    HolderFile() = default;
+    ~HolderFile();
+    HolderFile (const HolderFile&) = delete;
+    HolderFile& operator= (const HolderFile&) = delete;
+
+    // Maps the file at 'path'. A receiver creates it (createIfMissing), or lays it out anew where
+    // it holds something else than a holder table; a peer only opens one that is there. A file
+    // of another version is left as it is, and then nothing is recorded or freed.
+    bool open (const std::string& path, bool createIfMissing);
+    void close() noexcept;
+    bool isOpen() const noexcept { return mapped != nullptr; }
+
+    // Message thread of the holder. Records the calling process as the holder of the claim of
+    // slot 'index' under the identifier 'id' (the slot's id field, just written).
+    void recordClaim (int index, const char (&id)[IdFieldSize]) noexcept;
+
+    struct Holder
+    {
+        bool held = false;
+        bool recorded = false;        // a record of this very claim exists
+        std::uint64_t processId = 0;  // as the record names it
+        Liveness liveness = Liveness::unknown;
+    };
+
+    // What is known of the holder of slot 'index' now.
+    Holder holderOf (const SharedReceiverTable& table, int index) const;
+
+    // Frees every held slot whose holder is provably gone, as its holder's release would have:
+    // exchange 'active' with 0, then the counters. Returns how many; 0 when the lock cannot be
+    // had within a second (a frozen process holding it must not freeze a host's claim).
+    int freeDeadHolders (SharedReceiverTable& table);
+
+    enum class FreeOutcome
+    {
+        freed,
+        notHeld,
+        alive,     // the holder runs
+        unknown,   // no record of this claim, or one that cannot be judged from here
+        busy       // the lock could not be had
+    };
+
+    // Frees slot 'index' if, and only if, its holder is provably gone.
+    FreeOutcome freeIfGone (SharedReceiverTable& table, int index);
+
+    // Where the file lives next to the given receivers.dat.
+    static std::string pathNextTo (const std::string& tablePath);
+
+private:
+    bool lock() noexcept;
+    void unlock() noexcept;
+    bool releaseIfGone (SharedReceiverTable& table, int index);
+
+    SharedHolderTable* mapped = nullptr;
+    int descriptor = -1;
+};
+
+} // namespace keyferry
