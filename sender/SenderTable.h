@@ -37,6 +37,9 @@ public:
     // The operating system's words for why the last open failed (or what was found instead).
     const std::string& openError() const noexcept { return file.failureReason(); }
 
+    // The mapped table itself, for what works on it beyond sending (freeing a dead holder's slot).
+    SharedReceiverTable* image() const noexcept { return file.table(); }
+
     std::array<SlotStatus, NumSlots> slots() const;
     SlotStatus slot (int index) const;
 

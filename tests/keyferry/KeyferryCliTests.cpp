@@ -5,6 +5,7 @@
 
 #include <CliSupport.h>
 #include <KeyferryCli.h>
+#include <holders/HolderFile.h>
 #include <MidiForwarder.h>
 #include <MidiMessageParser.h>
 #include <PlaybackSchedule.h>
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <pwd.h>
 #include <sstream>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace
@@ -187,6 +189,41 @@ TEST_F (KeyferryCli, PlaySkipsWhatNoRingMessageCarriesAndSaysSo)
     EXPECT_NE (run.out.find ("sent 1 of 2 events"), std::string::npos) << run.out;
     EXPECT_NE (run.out.find ("skipped 1 system-exclusive message longer than 256 bytes"), std::string::npos) << run.out;
     EXPECT_EQ (ring (0, 9), (Bytes { 0, 0, 0, 0, 3, 0, 0x90, 60, 100 }));
+}
+
+TEST_F (KeyferryCli, FreeReleasesOnlyTheSlotOfAHolderThatHasEnded)
+{
+    const auto run = [] (const char* receiver) { return runCommand ({ "free", receiver }); };
+    EXPECT_NE (run ("1").err.find ("no holder records next to the table"), std::string::npos);
+
+    keyferry::HolderFile holders;
+    ASSERT_TRUE (holders.open (home.getTableFile().getSiblingFile ("holders.dat").getFullPathName().toStdString(), true));
+
+    // Held by this very process: running.
+    holders.recordClaim (0, slot (0).id);
+    EXPECT_NE (runCommand ({ "list" }).out.find ("process " + std::to_string (::getpid()) + " alive"), std::string::npos);
+    auto freed = run ("1");
+    EXPECT_EQ (freed.status, 1);
+    EXPECT_NE (freed.err.find ("is left alone: its holder, process " + std::to_string (::getpid()) + ", is running"), std::string::npos)
+        << freed.err;
+
+    // Held by a process that has ended.
+    const auto child = ::fork();
+    if (child == 0)
+    {
+        holders.recordClaim (0, slot (0).id);
+        ::_exit (0);
+    }
+    ASSERT_GT (child, 0);
+    ::waitpid (child, nullptr, 0);
+
+    EXPECT_NE (runCommand ({ "list" }).out.find ("process " + std::to_string (child) + " gone"), std::string::npos);
+    freed = run ("1");
+    EXPECT_EQ (freed.status, 0) << freed.err;
+    EXPECT_NE (freed.out.find ("freed receiver 1: its holder, process " + std::to_string (child) + ", has ended"), std::string::npos);
+    EXPECT_EQ (slot (0).active.load(), 0);
+    EXPECT_EQ (static_cast<keyferry::SharedReceiverTable*> (mapping->getData())->changeCounter.load(), 1u);
+    EXPECT_NE (run ("1").err.find ("receiver 1 is not held"), std::string::npos);
 }
 
 TEST (DefaultTablePath, WithoutHomeIsInTheAccountsHomeFolder)

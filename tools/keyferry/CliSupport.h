@@ -54,4 +54,5 @@ int send (const Context&);
 int panic (const Context&);
 int play (const Context&);
 int bridge (const Context&);
+int freeSlot (const Context&);
 } // namespace cli

@@ -23,6 +23,7 @@ const Subcommand subcommands[] = {
     { "panic", cli::panic, "ask receivers to silence all notes", "keyferry panic RECEIVER | --all" },
     { "play", cli::play, "play a Standard MIDI File into a receiver in real time", "keyferry play FILE.mid RECEIVER [--quiet]" },
     { "bridge", cli::bridge, "forward a live MIDI input port into a receiver", "keyferry bridge RECEIVER [--port NAME]" },
+    { "free", cli::freeSlot, "free a receiver whose host ended without letting go", "keyferry free RECEIVER" },
 };
 
 juce::String subcommandHelp (const Subcommand& command)
@@ -44,8 +45,12 @@ juce::String subcommandHelp (const Subcommand& command)
         text << "\nCreates a MIDI input port (default name 'Keyferry Bridge') that other programs connect\n"
              << "to, and forwards what arrives until Ctrl-C.\n";
     else if (juce::String (command.name) == "list")
-        text << "\nShows each slot's receiver number, whether a plug-in holds it, its name, identifier and\n"
-             << "the bytes it has not read yet. --json prints the same as a JSON array.\n";
+        text << "\nShows each slot's receiver number, whether a plug-in holds it, its name, identifier, the\n"
+             << "bytes it has not read yet, and the holding process: alive, gone (it ended without letting\n"
+             << "go), or unknown (it cannot be told from here). --json prints the same as a JSON array.\n";
+    else if (juce::String (command.name) == "free")
+        text << "\nFrees the slot only if its holding process has provably ended, as a receiver's next claim\n"
+             << "would; a running holder, or one that cannot be judged, is left alone.\n";
 
     return text;
 }
