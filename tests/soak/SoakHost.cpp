@@ -1,9 +1,11 @@
 // A soak host: several receiver instances in one process, each processing 64-sample blocks,
 // deactivated and reactivated at random (so slots move), until a stop file appears; then a few
 // more blocks drain what is left and every instance is released.
-// For every claim's identifier it writes what arrived, one line per peer:
+// It writes "claimed <identifier>" at once for every claim it makes (so a host killed later still
+// leaves its claims counted) and "released <identifier>" for every release before the stop, then for every claim's identifier what arrived, one line per peer:
 //   "<identifier> <peer> <first sequence> <last sequence> <count> <gaps>"
-// and at the end "claims <n> corrupt <n> disorder <n>".
+// and at the end "claims <n> corrupt <n> disorder <n> stolen <n>"; stolen counts the times an
+// instance found its slot released or claimed by someone else while it held it.
 //   soak_host INSTANCES STOP_FILE READY_FILE LOG SEED
 
 #include "SoakProtocol.h"
@@ -51,12 +53,25 @@ int main (int argc, char* argv[])
     const juce::MemoryMappedFile mapping (tableFile, juce::MemoryMappedFile::readOnly, false);
     const auto& table = *static_cast<const keyferry::SharedReceiverTable*> (mapping.getData());
 
-    long claims = numInstances, corrupt = 0, disorder = 0;
+    long claims = 0, corrupt = 0, disorder = 0, stolen = 0;
     std::vector<std::string> idOf (static_cast<std::size_t> (numInstances));
+    std::vector<char> robbed (static_cast<std::size_t> (numInstances), 0);
     const auto readId = [&] (int instance)
     {
+        robbed[(std::size_t) instance] = 0;
         const auto slot = instances[(std::size_t) instance]->getSlotIndex();
         idOf[(std::size_t) instance] = slot >= 0 ? std::string (table.slots[slot].id, 32) : std::string();
+        if (slot >= 0)
+        {
+            ++claims;
+            log << "claimed " << idOf[(std::size_t) instance] << std::endl;
+        }
+    };
+    // Whether the slot an instance holds is still its own claim.
+    const auto stillHeld = [&] (int instance)
+    {
+        const auto slot = instances[(std::size_t) instance]->getSlotIndex();
+        return slot < 0 || (table.slots[slot].active.load() != 0 && std::string (table.slots[slot].id, 32) == idOf[(std::size_t) instance]);
     };
     for (int i = 0; i < numInstances; ++i)
         readId (i);
@@ -81,10 +96,17 @@ int main (int argc, char* argv[])
 
             if (drainRounds < 0 && random() % 300 == 0)
             {
+                if (instance.getSlotIndex() >= 0)
+                    log << "released " << idOf[(std::size_t) i] << std::endl;
                 instance.releaseResources();
                 instance.prepareToPlay (48000.0, 64);
-                ++claims;
                 readId (i);
+            }
+
+            if (! robbed[(std::size_t) i] && ! stillHeld (i))
+            {
+                ++stolen;
+                robbed[(std::size_t) i] = 1; // counted once per claim
             }
 
             midi.clear();
@@ -125,6 +147,6 @@ int main (int argc, char* argv[])
     for (const auto& [key, arrived] : arrivals)
         log << key.first << " " << key.second << " " << arrived.first << " " << arrived.last << " " << arrived.count << " "
             << arrived.gaps << "\n";
-    log << "claims " << claims << " corrupt " << corrupt << " disorder " << disorder << "\n";
+    log << "claims " << claims << " corrupt " << corrupt << " disorder " << disorder << " stolen " << stolen << "\n";
     return 0;
 }
