@@ -92,7 +92,7 @@ namespace
 // framework falls back to.
 std::string homeFolder()
 {
-    if (const char* home = std::getenv ("HOME"); home != nullptr && *home != 0)
+    if (const char* home = std::getenv ("HOME"))
         return home;
 
     std::vector<char> buffer (16384);
