@@ -25,12 +25,17 @@ juce::File tableFile()
         .getChildFile (keyferry::TableFileRelativePath);
 }
 
-// The slot that is held in 'after' but was not in 'before', or -1.
+// The slot that is held in 'after' under a claim that 'before' did not show, or -1. A slot held
+// in both counts too when its identifier changed: the claim freed a dead holder's slot first.
 int newlyHeldSlot (const TableSnapshot& before, const TableSnapshot& after)
 {
     for (int i = 0; i < keyferry::NumSlots; ++i)
-        if (after.slots[(size_t) i].active && ! (before.valid && before.slots[(size_t) i].active))
+    {
+        const auto& was = before.slots[(size_t) i];
+        const auto& is = after.slots[(size_t) i];
+        if (is.active && ! (before.valid && was.active && was.id == is.id))
             return i;
+    }
     return -1;
 }
 
