@@ -131,7 +131,12 @@ def main():
                 failures.append(f"peer {slot}: a gap within one claim ({first}..{last}, {count} messages)")
             if following and following[0] <= last:
                 failures.append(f"peer {slot}: messages {following[0]}..{last} arrived twice")
-        accepted_under = {identifier: (first, end) for identifier, first, end in epochs}
+        # A peer can link to one claim more than once (the claim ended between its link and its
+        # first send), so what it sent a claim is every epoch under that identifier together.
+        accepted_under = {}
+        for identifier, first, end in epochs:
+            low, high = accepted_under.get(identifier, (first, end))
+            accepted_under[identifier] = (min(low, first), max(high, end))
         for (identifier, peer), (first, last, _, _) in arrivals.items():
             if peer == slot and identifier in accepted_under:
                 if first < accepted_under[identifier][0] or last >= accepted_under[identifier][1]:
