@@ -42,6 +42,15 @@ bool readRecord (const HolderRecord& record, ProcessIdentity& identity, IdWords&
 }
 } // namespace
 
+bool HolderFile::open (const std::string& path, bool createIfMissing)
+{
+    mapped = nullptr;
+    const CompanionFile::Layout layout { HolderFileMagic, HolderFileVersion, sizeof (HolderRecord), HolderFileSize };
+    if (file.open (path, layout, createIfMissing))
+        mapped = static_cast<SharedHolderTable*> (file.data());
+    return mapped != nullptr;
+}
+
 void HolderFile::recordClaim (int index, const char (&id)[IdFieldSize]) noexcept
 {
     if (mapped == nullptr || index < 0 || index >= NumSlots)
@@ -115,14 +124,14 @@ bool HolderFile::releaseIfGone (SharedReceiverTable& table, int index)
 
 int HolderFile::freeDeadHolders (SharedReceiverTable& table)
 {
-    if (mapped == nullptr || ! lock())
+    if (mapped == nullptr || ! file.lock())
         return 0;
 
     int freed = 0;
     for (int index = 0; index < NumSlots; ++index)
         freed += releaseIfGone (table, index) ? 1 : 0;
 
-    unlock();
+    file.unlock();
     return freed;
 }
 
@@ -131,7 +140,7 @@ HolderFile::FreeOutcome HolderFile::freeIfGone (SharedReceiverTable& table, int 
     if (mapped == nullptr)
         return FreeOutcome::unknown;
 
-    if (! lock())
+    if (! file.lock())
         return FreeOutcome::busy;
 
     const auto holder = holderOf (table, index);
@@ -144,15 +153,13 @@ HolderFile::FreeOutcome HolderFile::freeIfGone (SharedReceiverTable& table, int 
     else if (holder.liveness == Liveness::gone)
         outcome = releaseIfGone (table, index) ? FreeOutcome::freed : FreeOutcome::notHeld;
 
-    unlock();
+    file.unlock();
     return outcome;
 }
 
 std::string HolderFile::pathNextTo (const std::string& tablePath)
 {
-    const auto slash = tablePath.find_last_of ('/');
-    const auto folder = slash == std::string::npos ? std::string() : tablePath.substr (0, slash + 1);
-    return folder + "holders.dat";
+    return CompanionFile::pathNextTo (tablePath, HolderFileName);
 }
 
 } // namespace keyferry

@@ -3,6 +3,8 @@
 #include "ProcessIdentity.h"
 #include "SharedHolderTable.h"
 
+#include <companion/CompanionFile.h>
+
 #include <table/SharedReceiverTable.h>
 
 #include <string>
@@ -21,16 +23,11 @@ namespace keyferry
 class HolderFile
 {
 public:
-    HolderFile() = default;
-    ~HolderFile();
-    HolderFile (const HolderFile&) = delete;
-    HolderFile& operator= (const HolderFile&) = delete;
-
     // Maps the file at 'path'. A receiver creates it (createIfMissing), or lays it out anew where
     // it holds something else than a holder table; a peer only opens one that is there. A file
     // of another version is left as it is, and then nothing is recorded or freed.
     bool open (const std::string& path, bool createIfMissing);
-    void close() noexcept;
+    void close() noexcept { file.close(); mapped = nullptr; }
     bool isOpen() const noexcept { return mapped != nullptr; }
 
     // Message thread of the holder. Records the calling process as the holder of the claim of
@@ -69,12 +66,10 @@ public:
     static std::string pathNextTo (const std::string& tablePath);
 
 private:
-    bool lock() noexcept;
-    void unlock() noexcept;
     bool releaseIfGone (SharedReceiverTable& table, int index);
 
+    CompanionFile file;
     SharedHolderTable* mapped = nullptr;
-    int descriptor = -1;
 };
 
 } // namespace keyferry

@@ -14,6 +14,8 @@
 // Every field is an atomic the same width as its integer, used with relaxed loads and stores
 // between the counter's acquire and release (a sequence lock as Boehm describes it).
 
+#include <table/SharedReceiverTable.h>
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -24,7 +26,7 @@ namespace keyferry
 
 inline constexpr char HolderFileMagic[8] = { 'K', 'F', 'H', 'O', 'L', 'D', 'R', 'S' };
 inline constexpr std::uint32_t HolderFileVersion = 1;
-inline constexpr const char* HolderFileRelativePath = "Keyferry/holders.dat";
+inline constexpr const char* HolderFileName = "holders.dat"; // next to receivers.dat
 
 // How the holding process is named.
 enum class HolderPlatform : std::uint32_t
@@ -50,7 +52,7 @@ struct SharedHolderTable
     char magic[8] {};
     std::uint32_t version = 0;
     std::uint32_t recordSize = 0;
-    HolderRecord records[9];
+    HolderRecord records[NumSlots];
 };
 
 inline constexpr std::size_t HolderFileSize = 16 + 9 * 128;

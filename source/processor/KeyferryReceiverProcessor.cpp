@@ -37,6 +37,10 @@ KeyferryReceiverProcessor::~KeyferryReceiverProcessor()
 void KeyferryReceiverProcessor::claimSlot()
 {
     const auto index = receiverTable.RegisterReceiver (publishedReceiverName);
+
+    if (char id[keyferry::IdFieldSize]; index >= 0 && receiverTable.CopyClaimId (index, id))
+        receiverClock.startClaim (index, id);
+
     slotIndex.store (index);
     setDisplayName (index >= 0 ? "Receiver " + juce::String (index + 1) : juce::String ("Disconnected"));
 }
@@ -58,8 +62,9 @@ const juce::String KeyferryReceiverProcessor::getName() const
     return "Keyferry Receiver";
 }
 
-void KeyferryReceiverProcessor::prepareToPlay (double, int)
+void KeyferryReceiverProcessor::prepareToPlay (double sampleRate, int)
 {
+    preparedSampleRate = sampleRate;
     receivedMidi.ensureSize (receivedMidiCapacity);
     mergedMidi.ensureSize (mergedMidiCapacity);
 
@@ -74,18 +79,23 @@ void KeyferryReceiverProcessor::releaseResources()
     if (index < 0)
         return;
 
+    receiverClock.endClaim();
     receiverTable.UnregisterReceiver (index);
     slotIndex.store (-1);
 }
 
 void KeyferryReceiverProcessor::processBlock (juce::AudioBuffer<float>& audio, juce::MidiBuffer& midi)
 {
+    const auto blockStartNanos = keyferry::monotonicNanos();
     audio.clear();
 
     const auto index = slotIndex.load();
 
     if (index < 0)
         return;
+
+    const auto numSamples = audio.getNumSamples();
+    const auto timed = receiverClock.timedDeliveryRequested();
 
     if (receiverTable.TakeResetRequest (index))
     {
@@ -94,15 +104,26 @@ void KeyferryReceiverProcessor::processBlock (juce::AudioBuffer<float>& audio, j
             midi.addEvent (juce::MidiMessage::allNotesOff (channel), 0);
             midi.addEvent (juce::MidiMessage::allSoundOff (channel), 0);
         }
+
+        // What waits for its time is cancelled with the notes that sound.
+        if (timed)
+            receiverTable.DropUnread (index);
     }
 
     receivedMidi.clear();
+    std::uint64_t late = 0;
 
-    if (receiverTable.ReadMidi (index, receivedMidi))
+    // A block of no samples cannot play anything at its time: timed messages wait for the next.
+    const auto moved = timed ? numSamples > 0 && receiverTable.ReadTimedMidi (index, receivedMidi, receiverClock.nextBlock (numSamples), late)
+                             : receiverTable.ReadMidi (index, receivedMidi);
+
+    if (moved)
     {
-        midi_buffer_writer::addEventsInBlock (midi, receivedMidi, audio.getNumSamples(), mergedMidi);
+        midi_buffer_writer::addEventsInBlock (midi, receivedMidi, numSamples, mergedMidi);
         lastActivityMs.store (juce::Time::currentTimeMillis());
     }
+
+    receiverClock.publish (blockStartNanos, numSamples, preparedSampleRate, getPlayHead(), timed, late);
 }
 
 double KeyferryReceiverProcessor::getTailLengthSeconds() const { return 0.0; }

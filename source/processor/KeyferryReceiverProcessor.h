@@ -1,5 +1,6 @@
 #pragma once
 
+#include "../clock/ReceiverClock.h"
 #include "../table/ReceiverTable.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
@@ -67,6 +68,10 @@ private:
     void setDisplayName (const juce::String& newName);
 
     ReceiverTable receiverTable;
+
+    // Where each block sits in time, for peers that place messages on exact samples.
+    ReceiverClock receiverClock { ReceiverTable::getTableFile() };
+    double preparedSampleRate = 0.0; // control thread, before processing starts
 
     // Written on the control thread only, read by the audio thread and the editor.
     std::atomic<int> slotIndex { -1 };

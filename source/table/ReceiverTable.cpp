@@ -113,7 +113,7 @@ void ReceiverTable::Open()
         sharedTable = static_cast<keyferry::SharedReceiverTable*> (mappedFile->getData());
 
         // Without it the table works as before; only dead holders' slots stay held.
-        holders.open (file.getSiblingFile ("holders.dat").getFullPathName().toStdString(), true);
+        holders.open (file.getSiblingFile (keyferry::HolderFileName).getFullPathName().toStdString(), true);
         return true;
     }();
 
@@ -192,4 +192,25 @@ bool ReceiverTable::ReadMidi (int slotIndex, juce::MidiBuffer& buffer)
 {
     auto* slot = slotAt (slotIndex);
     return slot != nullptr && drainRing (*slot, buffer);
+}
+
+bool ReceiverTable::ReadTimedMidi (int slotIndex, juce::MidiBuffer& buffer, const TimedBlock& block, std::uint64_t& late)
+{
+    auto* slot = slotAt (slotIndex);
+    return slot != nullptr && drainTimedRing (*slot, buffer, block, late);
+}
+
+void ReceiverTable::DropUnread (int slotIndex)
+{
+    if (auto* slot = slotAt (slotIndex))
+        slot->readPos.exchange (slot->writePos.load());
+}
+
+bool ReceiverTable::CopyClaimId (int slotIndex, char (&id)[keyferry::IdFieldSize]) const
+{
+    const auto* slot = slotAt (slotIndex);
+    if (slot == nullptr)
+        return false;
+    std::memcpy (id, slot->id, sizeof (id));
+    return true;
 }

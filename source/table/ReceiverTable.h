@@ -2,6 +2,8 @@
 
 #include "SharedReceiverTable.h"
 
+#include "RingReader.h"
+
 #include <holders/HolderFile.h>
 
 #include <juce_audio_basics/juce_audio_basics.h>
@@ -39,6 +41,17 @@ public:
 
     // Audio thread. Adds the slot's unread messages to the buffer; true if readPos moved.
     bool ReadMidi (int slotIndex, juce::MidiBuffer& buffer);
+
+    // Audio thread. ReadMidi for a slot whose peer asked for timed delivery (see drainTimedRing):
+    // only what is due by the end of the block; 'late' counts what came after its time.
+    bool ReadTimedMidi (int slotIndex, juce::MidiBuffer& buffer, const TimedBlock& block, std::uint64_t& late);
+
+    // Audio thread. Drops whatever the slot's ring holds unread: in timed delivery a reset
+    // request also cancels what waits for its time.
+    void DropUnread (int slotIndex);
+
+    // Control thread. The identifier of the slot's current claim; false when unmapped.
+    bool CopyClaimId (int slotIndex, char (&id)[keyferry::IdFieldSize]) const;
 
     bool isMapped() const noexcept { return sharedTable != nullptr; }
 

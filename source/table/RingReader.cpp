@@ -2,6 +2,7 @@
 
 #include "MidiBufferWriter.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -70,9 +71,11 @@ private:
     juce::MidiBuffer& buffer;
     int lastPosition;
 };
-} // namespace
 
-bool drainRing (keyferry::ReceiverSlot& slot, juce::MidiBuffer& buffer)
+// The walk of every drain. 'take' sees each valid message and says whether it is taken (true) or
+// must wait in the ring (false): then the walk stops in front of it and readPos is put there.
+template <typename Take>
+bool walkRing (keyferry::ReceiverSlot& slot, Take&& take)
 {
     const auto writePos = slot.writePos.load();
     const auto readPos = slot.readPos.load();
@@ -80,10 +83,9 @@ bool drainRing (keyferry::ReceiverSlot& slot, juce::MidiBuffer& buffer)
     if (writePos == readPos)
         return false;
 
-    EventSink events (buffer);
     auto position = readPos;
     auto wrapped = false;
-    std::uint32_t lastSize = 0; // of the last message delivered
+    std::uint32_t lastSize = 0; // of the last message taken
 
     // writePos cannot be landed on from here: put readPos there, so reader and peer agree again,
     // and say which message the walk overran.
@@ -132,7 +134,9 @@ bool drainRing (keyferry::ReceiverSlot& slot, juce::MidiBuffer& buffer)
                 && ((position < writePos && writePos < next) || (wrapped && next >= readPos)))
                 return overrun (msgSize);
 
-            events.add (samplePosition, slot.ring + dataStart, msgSize);
+            if (! take (samplePosition, slot.ring + dataStart, msgSize))
+                return position != readPos && storeReadPos (slot, position);
+
             lastSize = msgSize;
             position = next;
         }
@@ -143,4 +147,34 @@ bool drainRing (keyferry::ReceiverSlot& slot, juce::MidiBuffer& buffer)
         if (wrapped && position >= readPos)
             return overrun (lastSize); // the wrap itself brought the walk back to its start
     }
+}
+} // namespace
+
+bool drainRing (keyferry::ReceiverSlot& slot, juce::MidiBuffer& buffer)
+{
+    EventSink events (buffer);
+    return walkRing (slot, [&] (std::int32_t samplePosition, const std::uint8_t* data, std::uint32_t msgSize)
+    {
+        events.add (samplePosition, data, msgSize);
+        return true;
+    });
+}
+
+bool drainTimedRing (keyferry::ReceiverSlot& slot, juce::MidiBuffer& buffer, const TimedBlock& block, std::uint64_t& late)
+{
+    EventSink events (buffer);
+    return walkRing (slot, [&] (std::int32_t samplePosition, const std::uint8_t* data, std::uint32_t msgSize)
+    {
+        // The distance from the block's first sample, in 32-bit wrap-around arithmetic.
+        const auto offset = static_cast<std::int32_t> (static_cast<std::uint32_t> (samplePosition) - block.firstSample);
+
+        if (offset >= block.numSamples)
+            return false;
+
+        if (offset < 0)
+            ++late;
+
+        events.add (std::max (offset, 0), data, msgSize);
+        return true;
+    });
 }

@@ -19,6 +19,21 @@
 // to the ring.
 bool drainRing (keyferry::ReceiverSlot& slot, juce::MidiBuffer& buffer);
 
+// A block as timed delivery sees it: the low 32 bits of the receiver's running sample count at
+// its first sample, and its length.
+struct TimedBlock
+{
+    std::uint32_t firstSample = 0;
+    int numSamples = 0;
+};
+
+// Audio thread. The drain of a peer that asked for timed delivery: a message's samplePosition is
+// then the low 32 bits of the receiver's running sample count at which it plays. Messages due in
+// this block come out at their offsets in it; those due earlier come out at 0 and are counted in
+// 'late'; the first one due later stops the walk in front of it, and it and everything behind it
+// wait in the ring. The same walk otherwise, bounds and log line included.
+bool drainTimedRing (keyferry::ReceiverSlot& slot, juce::MidiBuffer& buffer, const TimedBlock& block, std::uint64_t& late);
+
 // The most bytes one drain can add to a buffer: no event takes more buffer bytes than its ring
 // message, and the walk covers at most the ring once. Landing after passing its start is only
 // possible from a start in the last five bytes (the peer went on at 0 over that dead space):

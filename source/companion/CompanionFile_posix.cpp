@@ -1,0 +1,125 @@
+#include "CompanionFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace keyferry
+{
+namespace
+{
+constexpr int lockAttempts = 1000; // a millisecond apart
+
+// The first 16 bytes of every companion file.
+struct Header
+{
+    char magic[8];
+    std::uint32_t version;
+    std::uint32_t recordSize;
+};
+} // namespace
+
+CompanionFile::~CompanionFile()
+{
+    close();
+}
+
+bool CompanionFile::open (const std::string& path, const Layout& layout, bool createIfMissing)
+{
+    close();
+
+    descriptor = ::open (path.c_str(), O_RDWR | O_CLOEXEC | (createIfMissing ? O_CREAT : 0), 0644);
+    if (descriptor < 0)
+        return false;
+
+    // Checking and laying out happen under the lock, so two receivers starting at once do not
+    // both lay the file out.
+    if (! lock())
+    {
+        close();
+        return false;
+    }
+
+    struct stat info {};
+    Header header {};
+    const auto regular = ::fstat (descriptor, &info) == 0 && S_ISREG (info.st_mode);
+    const auto headerRead = regular && ::pread (descriptor, &header, sizeof (header), 0) == static_cast<ssize_t> (sizeof (header));
+    const auto ours = headerRead && std::memcmp (header.magic, layout.magic, sizeof (header.magic)) == 0;
+    const auto current = ours && header.version == layout.version && header.recordSize == layout.recordSize
+                         && static_cast<std::size_t> (info.st_size) == layout.fileSize;
+
+    // Anything that is not ours a receiver lays out anew: zero bytes of the right size, then
+    // the header. Another version of ours stays as it is.
+    const auto layOut = regular && ! ours && createIfMissing
+                        && ::ftruncate (descriptor, 0) == 0 && ::ftruncate (descriptor, static_cast<off_t> (layout.fileSize)) == 0;
+
+    if (current || layOut)
+    {
+        void* view = ::mmap (nullptr, layout.fileSize, PROT_READ | PROT_WRITE, MAP_SHARED, descriptor, 0);
+        if (view != MAP_FAILED)
+        {
+            mapped = view;
+            mappedSize = layout.fileSize;
+
+            if (layOut)
+            {
+                const Header fresh { {}, layout.version, layout.recordSize };
+                std::memcpy (view, &fresh, sizeof (fresh));
+                std::memcpy (view, layout.magic, sizeof (fresh.magic)); // the magic last
+            }
+        }
+    }
+
+    unlock();
+
+    if (mapped == nullptr)
+        close();
+
+    return mapped != nullptr;
+}
+
+void CompanionFile::close() noexcept
+{
+    if (mapped != nullptr)
+        ::munmap (mapped, mappedSize);
+    mapped = nullptr;
+    mappedSize = 0;
+
+    if (descriptor >= 0)
+        ::close (descriptor);
+    descriptor = -1;
+}
+
+bool CompanionFile::lock() noexcept
+{
+    for (int attempt = 0; attempt < lockAttempts; ++attempt)
+    {
+        if (::flock (descriptor, LOCK_EX | LOCK_NB) == 0)
+            return true;
+
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return false;
+
+        const timespec pause { 0, 1000000 };
+        ::nanosleep (&pause, nullptr);
+    }
+    return false;
+}
+
+void CompanionFile::unlock() noexcept
+{
+    ::flock (descriptor, LOCK_UN);
+}
+
+std::string CompanionFile::pathNextTo (const std::string& tablePath, const char* fileName)
+{
+    const auto slash = tablePath.find_last_of ('/');
+    return (slash == std::string::npos ? std::string() : tablePath.substr (0, slash + 1)) + fileName;
+}
+
+} // namespace keyferry
