@@ -18,6 +18,8 @@ const char* describe (SendResult result) noexcept
         case SendResult::messageTooLarge: return "message longer than 256 bytes";
         case SendResult::notOneMessage: return "not one complete MIDI message";
         case SendResult::ringFull: return "ring full";
+        case SendResult::noTransport: return "the host's transport gives no tempo and position, or did not start";
+        case SendResult::transportStopped: return "the host's transport stopped";
     }
     return "unknown result";
 }

@@ -16,7 +16,9 @@ enum class SendResult
     emptyMessage,     // zero bytes
     messageTooLarge,  // more than 256 bytes
     notOneMessage,    // not exactly one complete MIDI event (checkMessage says what is wrong)
-    ringFull          // the receiver has not yet consumed enough to make room; try again later
+    ringFull,         // the receiver has not yet consumed enough to make room; try again later
+    noTransport,      // following: the host gives no tempo and position, or its transport did not play
+    transportStopped  // following: the host's transport stopped
 };
 
 // A short English description, for error messages.

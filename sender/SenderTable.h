@@ -75,6 +75,9 @@ public:
     // True while the slot is held under the identifier seen when the link was made.
     bool isCurrent() const;
 
+    // ok while the slot is held under this link's identifier; slotNotHeld or receiverChanged.
+    SendResult claimState() const;
+
     SendResult send (const OutgoingMessage& message);
     SendResult send (const OutgoingMessage* messages, std::size_t count, std::size_t& accepted);
     SendResult requestReset();
@@ -91,9 +94,6 @@ public:
 private:
     friend class SenderTable;
     ReceiverLink (ReceiverSlot& slotToUse, int slotIndex, std::string receiverId);
-
-    // ok while the slot is held under this link's identifier.
-    SendResult claimState() const;
 
     void reach (SendStage stage) const
     {
