@@ -36,7 +36,9 @@ struct AllocationCounter
 } // namespace
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
- #include <sanitizer/allocator_interface.h>
+// The sanitizer runtime's allocation hook (declared here: gcc ships the runtime, not its header).
+extern "C" int __sanitizer_install_malloc_and_free_hooks (void (*onMalloc) (const volatile void*, std::size_t),
+                                                          void (*onFree) (const volatile void*));
 
 namespace
 {
