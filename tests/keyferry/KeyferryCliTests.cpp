@@ -319,7 +319,7 @@ TEST (PlaybackSchedule, MergesTracksAndHonoursTheTempoMap)
     const Bytes expectedBytes[] = { { 0x90, 60, 100 }, { 0xb1, 7, 100 }, { 0x90, 62, 100 }, { 0x90, 64, 100 } };
     for (std::size_t i = 0; i < events.size(); ++i)
     {
-        EXPECT_NEAR (events[i].seconds, expectedSeconds[i], 1e-9) << i;
+        EXPECT_NEAR (events[i].time, expectedSeconds[i], 1e-9) << i;
         EXPECT_EQ (events[i].bytes, expectedBytes[i]) << i;
     }
 }

@@ -21,7 +21,7 @@ const Subcommand subcommands[] = {
     { "list", cli::list, "show the nine receiver slots", "keyferry list [--json]" },
     { "send", cli::send, "send MIDI messages to a receiver", "keyferry send RECEIVER [--at SAMPLE] MESSAGE... " },
     { "panic", cli::panic, "ask receivers to silence all notes", "keyferry panic RECEIVER | --all" },
-    { "play", cli::play, "play a Standard MIDI File into a receiver in real time", "keyferry play FILE.mid RECEIVER [--quiet]" },
+    { "play", cli::play, "play a Standard MIDI File into a receiver in real time", "keyferry play FILE.mid RECEIVER [--latency MS] [--follow] [--quiet]" },
     { "bridge", cli::bridge, "forward a live MIDI input port into a receiver", "keyferry bridge RECEIVER [--port NAME]" },
     { "free", cli::freeSlot, "free a receiver whose host ended without letting go", "keyferry free RECEIVER" },
 };
@@ -39,8 +39,13 @@ juce::String subcommandHelp (const Subcommand& command)
              << "audio block, of the messages after it (default 0). Example:\n"
              << "    keyferry send 1 note-on 1 60 100 --at 256 note-off 1 60\n";
     else if (juce::String (command.name) == "play")
-        text << "\nHonours the file's tempo map, shows progress, waits when the receiver's ring is full,\n"
-             << "and on Ctrl-C stops and asks the receiver to silence all notes.\n";
+        text << "\nPlaces every event on its exact sample in the receiver's track, --latency MS (default 100)\n"
+             << "after it starts, following the host's audio clock; honours the file's tempo map. A\n"
+             << "receiver that publishes no clock gets each event as it falls due instead. --follow waits\n"
+             << "for the host's transport to play, starts at the next bar and plays the file's beats at\n"
+             << "the host's tempo (the file's own tempo map is ignored); when the transport stops it\n"
+             << "silences the receiver. Reports events that came out late. On Ctrl-C it stops and asks\n"
+             << "the receiver to silence all notes.\n";
     else if (juce::String (command.name) == "bridge")
         text << "\nCreates a MIDI input port (default name 'Keyferry Bridge') that other programs connect\n"
              << "to, and forwards what arrives until Ctrl-C.\n";

@@ -8,10 +8,18 @@ bool readMidiFile (const juce::File& path, juce::MidiFile& file)
     return stream.openedOk() && file.readFrom (stream, true);
 }
 
-std::vector<ScheduledEvent> scheduleFromMidiFile (const juce::MidiFile& original)
+std::vector<ScheduledEvent> scheduleFromMidiFile (const juce::MidiFile& original, TimeUnit unit)
 {
     auto file = original;
-    file.convertTimestampTicksToSeconds();
+    const auto ticksPerQuarterNote = file.getTimeFormat();
+    double scale = 1.0;
+
+    if (unit == TimeUnit::seconds)
+        file.convertTimestampTicksToSeconds();
+    else if (ticksPerQuarterNote > 0)
+        scale = 1.0 / ticksPerQuarterNote;
+    else
+        return {};
 
     std::vector<ScheduledEvent> events;
     for (int track = 0; track < file.getNumTracks(); ++track)
@@ -23,10 +31,10 @@ std::vector<ScheduledEvent> scheduleFromMidiFile (const juce::MidiFile& original
                 continue;
 
             const auto* data = message.getRawData();
-            events.push_back ({ message.getTimeStamp(), std::vector<std::uint8_t> (data, data + message.getRawDataSize()) });
+            events.push_back ({ message.getTimeStamp() * scale, std::vector<std::uint8_t> (data, data + message.getRawDataSize()) });
         }
     }
 
-    std::stable_sort (events.begin(), events.end(), [] (const auto& a, const auto& b) { return a.seconds < b.seconds; });
+    std::stable_sort (events.begin(), events.end(), [] (const auto& a, const auto& b) { return a.time < b.time; });
     return events;
 }
