@@ -59,7 +59,6 @@ void Scheduler::askForTimedDelivery()
 
 SendResult Scheduler::start (double patienceSeconds)
 {
-    queue.clear();
     currentMode = Mode::asDue;
     startNanos = now() + static_cast<std::uint64_t> (latency * nanosPerSecond);
 
@@ -197,6 +196,7 @@ SendResult Scheduler::pumpTimed()
         std::size_t accepted = 0;
         const auto result = link.send (batch, count, accepted);
         queue.erase (queue.begin(), queue.begin() + static_cast<std::ptrdiff_t> (accepted));
+        writtenEvents += accepted;
 
         if (result != SendResult::ok)
             return result;
@@ -221,6 +221,7 @@ SendResult Scheduler::pumpAsDue()
 
         lateAsDue += current - due > asDueLateNanos ? 1 : 0;
         queue.pop_front();
+        ++writtenEvents;
     }
 
     return SendResult::ok;

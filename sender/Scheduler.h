@@ -71,6 +71,7 @@ public:
 
     bool finished() const noexcept { return queue.empty(); }
     std::size_t pending() const noexcept { return queue.size(); }
+    std::size_t written() const noexcept { return writtenEvents; }
 
     // Events that came out after their time: the receiver's count (timed), or events sent more
     // than a block's worth after they fell due (as due).
@@ -103,6 +104,7 @@ private:
     WallClock now;
     Mode currentMode = Mode::idle;
     std::deque<Event> queue;
+    std::size_t writtenEvents = 0;
 
     double sampleRate = 0.0;
     double anchorSample = 0.0;         // timed: receiver sample of time 0

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <iostream>
 #include <thread>
@@ -90,8 +91,51 @@ extern "C" void onStop (int)
     stopRequested.store (true);
 }
 
-int run (const juce::File& bundle, int blockSize, double sampleRate, double seconds)
+// A host that is not ideal, on request.
+struct RunOptions
 {
+    int blockSize = 512;
+    double sampleRate = 48000.0;
+    double seconds = 0.0;          // 0: until stopped
+    double clockDrift = 0.0;       // the sample clock runs this fraction faster than the wall clock
+    bool varyBlocks = false;       // each block from 1 to blockSize samples
+    double tempo = 0.0;            // > 0: a transport that plays at this tempo, in 4/4, from 0
+    double stopTransportAfter = 0.0; // > 0: the transport stops after this many seconds
+};
+
+// The transport the options ask for, at the position of the block being processed.
+class Transport final : public juce::AudioPlayHead
+{
+public:
+    Transport (const RunOptions& runOptions) : options (runOptions) {}
+
+    juce::Optional<PositionInfo> getPosition() const override
+    {
+        if (options.tempo <= 0.0)
+            return {};
+
+        const auto seconds = static_cast<double> (samplePosition) / options.sampleRate;
+        PositionInfo info;
+        info.setIsPlaying (options.stopTransportAfter <= 0.0 || seconds < options.stopTransportAfter);
+        info.setBpm (options.tempo);
+        info.setTimeSignature (TimeSignature { 4, 4 });
+        info.setTimeInSamples (samplePosition);
+        info.setTimeInSeconds (seconds);
+        info.setPpqPosition (seconds * options.tempo / 60.0);
+        return info;
+    }
+
+    juce::int64 samplePosition = 0;
+
+private:
+    const RunOptions& options;
+};
+
+int run (const juce::File& bundle, const RunOptions& options)
+{
+    const auto blockSize = options.blockSize;
+    const auto sampleRate = options.sampleRate;
+
     PluginLoader loader;
     juce::String error;
     const auto before = TableSnapshot::read (tableFile());
@@ -103,6 +147,8 @@ int run (const juce::File& bundle, int blockSize, double sampleRate, double seco
         return 1;
     }
 
+    Transport transport (options);
+    instance->setPlayHead (&transport);
     instance->prepareToPlay (sampleRate, blockSize);
     const auto slot = newlyHeldSlot (before, TableSnapshot::read (tableFile()));
 
@@ -114,44 +160,55 @@ int run (const juce::File& bundle, int blockSize, double sampleRate, double seco
 
     std::signal (SIGINT, onStop);
     std::signal (SIGTERM, onStop);
-    std::cout << "ready: receiver " << slot + 1 << ", " << blockSize << " samples per block at " << sampleRate << " Hz\n"
+    std::cout << "ready: receiver " << slot + 1 << ", " << blockSize << (options.varyBlocks ? " samples per block at most" : " samples per block")
+              << " at " << sampleRate << " Hz\n"
               << "    block  sample   time (s)  since first  event\n"
               << std::flush;
 
     using Clock = std::chrono::steady_clock;
-    const auto blockDuration = std::chrono::duration<double> (blockSize / sampleRate);
-    const auto numBlocks = seconds > 0.0 ? static_cast<long> (seconds * sampleRate / blockSize) : -1;
+    const auto totalSamples = options.seconds > 0.0 ? static_cast<juce::int64> (options.seconds * sampleRate) : -1;
     const auto start = Clock::now();
-    juce::AudioBuffer<float> audio (2, blockSize);
+    juce::Random random (1);
     juce::MidiBuffer midi;
     long events = 0, block = 0;
+    juce::int64 position = 0; // samples processed
     double firstEventTime = -1.0;
 
-    for (; ! stopRequested.load() && (numBlocks < 0 || block < numBlocks); ++block)
+    for (; ! stopRequested.load() && (totalSamples < 0 || position < totalSamples); ++block)
     {
-        std::this_thread::sleep_until (start + std::chrono::duration_cast<Clock::duration> (blockDuration * block));
+        // Block k starts when its first sample is due on the host's own clock, which runs
+        // 'clockDrift' faster than the wall clock.
+        const auto due = std::chrono::duration<double> (static_cast<double> (position) / sampleRate / (1.0 + options.clockDrift));
+        std::this_thread::sleep_until (start + std::chrono::duration_cast<Clock::duration> (due));
+
+        const auto length = options.varyBlocks ? 1 + random.nextInt (blockSize) : blockSize;
+        juce::AudioBuffer<float> audio (2, length);
         audio.clear();
         midi.clear();
+        transport.samplePosition = position;
         instance->processBlock (audio, midi);
 
         for (const auto metadata : midi)
         {
             // The time since the first event lines up with the times in the sender's file.
-            const auto time = (double) (block * blockSize + metadata.samplePosition) / sampleRate;
+            const auto time = static_cast<double> (position + metadata.samplePosition) / sampleRate;
             if (firstEventTime < 0.0)
                 firstEventTime = time;
 
             std::cout << juce::String (block).paddedLeft (' ', 9) << juce::String (metadata.samplePosition).paddedLeft (' ', 8)
-                      << juce::String (time, 3).paddedLeft (' ', 11) << juce::String (time - firstEventTime, 3).paddedLeft (' ', 13)
+                      << juce::String (time, 6).paddedLeft (' ', 11) << juce::String (time - firstEventTime, 6).paddedLeft (' ', 13)
                       << "  " << metadata.getMessage().getDescription() << "\n";
             ++events;
         }
 
         if (! midi.isEmpty())
             std::cout << std::flush;
+
+        position += length;
     }
 
     instance->releaseResources();
+    instance->setPlayHead (nullptr);
     std::cout << "stopped after " << block << " blocks, " << events << " events out\n";
     return 0;
 }
@@ -159,7 +216,8 @@ int run (const juce::File& bundle, int blockSize, double sampleRate, double seco
 int usage()
 {
     std::cerr << "usage: keyferry-host check BUNDLE\n"
-                 "       keyferry-host run BUNDLE [--block=N] [--rate=HZ] [--seconds=S]\n";
+                 "       keyferry-host run BUNDLE [--block=N] [--rate=HZ] [--seconds=S] [--clock-drift=PERCENT]\n"
+                 "                                [--vary-blocks] [--tempo=BPM] [--stop-transport-after=S]\n";
     return 2;
 }
 } // namespace
@@ -177,12 +235,20 @@ int main (int argc, char* argv[])
         const auto option = [&] (const char* name, double fallback)
         { return arguments.containsOption (name) ? arguments.getValueForOption (name).getDoubleValue() : fallback; };
 
-        const auto blockSize = static_cast<int> (option ("--block", 512));
-        const auto sampleRate = option ("--rate", 48000);
-        if (blockSize < 1 || blockSize > 65536 || sampleRate < 1000 || sampleRate > 768000)
+        RunOptions options;
+        options.blockSize = static_cast<int> (option ("--block", 512));
+        options.sampleRate = option ("--rate", 48000);
+        options.seconds = option ("--seconds", 0);
+        options.clockDrift = option ("--clock-drift", 0) / 100.0;
+        options.varyBlocks = arguments.containsOption ("--vary-blocks");
+        options.tempo = option ("--tempo", 0);
+        options.stopTransportAfter = option ("--stop-transport-after", 0);
+
+        if (options.blockSize < 1 || options.blockSize > 65536 || options.sampleRate < 1000 || options.sampleRate > 768000
+            || std::abs (options.clockDrift) >= 0.5 || options.tempo < 0.0)
             return usage();
 
-        return run (juce::File::getCurrentWorkingDirectory().getChildFile (argv[2]), blockSize, sampleRate, option ("--seconds", 0));
+        return run (juce::File::getCurrentWorkingDirectory().getChildFile (argv[2]), options);
     }
 
     return usage();

@@ -170,7 +170,7 @@ int play (const Context& context)
         {
             lastProgress = Clock::now();
             context.err << "\r" << seconds (std::chrono::duration<double> (lastProgress - start).count()) << "  events "
-                        << queued - scheduler.pending() << "/" << queued << "   " << std::flush;
+                        << scheduler.written() << "/" << queued << "   " << std::flush;
         }
 
         sleepFor (scheduler.secondsUntilNextWrite());
@@ -200,7 +200,7 @@ int play (const Context& context)
     if (transportStopped)
         notes << ", the host's transport stopped: silenced";
 
-    const auto sent = static_cast<long> (queued - scheduler.pending());
+    const auto sent = static_cast<long> (scheduler.written());
     const std::chrono::duration<double> elapsed = Clock::now() - start;
     const auto timing = scheduler.mode() == keyferry::Scheduler::Mode::asDue ? " (as they fell due)" : "";
     context.out << "sent " << sent << " of " << events.size() << " events in " << seconds (elapsed.count()) << timing << ", " << retries
