@@ -50,23 +50,32 @@ TEST_F (KeyferryTool, PlayDeliversTheFileInOrderAndPanicFollows)
     juce::ChildProcess player;
     ASSERT_TRUE (player.start (juce::StringArray { KEYFERRY_TOOL, "play", path.getFullPathName(), "1", "--quiet" }));
 
-    // Blocks in real time-ish while the player runs, as a host would.
+    // Blocks in real time-ish while the player runs, as a host would; each event placed on the
+    // running sample count.
     std::vector<Event> received;
-    while (player.isRunning())
+    int processed = 0;
+    const auto processOne = [&]
     {
         for (auto& event : process())
-            received.push_back (event);
+            received.push_back ({ processed + event.position, event.bytes });
+        processed += blockSize;
+    };
+    while (player.isRunning())
+    {
+        processOne();
         juce::Thread::sleep (5);
     }
-    for (auto& event : process())
-        received.push_back (event);
+    processOne();
     ASSERT_EQ (player.getExitCode(), 0u) << player.readAllProcessOutput();
+    ASSERT_FALSE (received.empty());
 
+    // On their exact samples: a note every 0.125 s, each 0.0625 s long, at 48 kHz.
+    const auto first = received.front().position;
     std::vector<Event> expected;
     for (std::uint8_t i = 0; i < 8; ++i)
     {
-        expected.push_back ({ 0, note (static_cast<std::uint8_t> (60 + i)) });
-        expected.push_back ({ 0, { 0x80, static_cast<std::uint8_t> (60 + i), 0 } });
+        expected.push_back ({ first + i * 6000, note (static_cast<std::uint8_t> (60 + i)) });
+        expected.push_back ({ first + i * 6000 + 3000, { 0x80, static_cast<std::uint8_t> (60 + i), 0 } });
     }
     EXPECT_EQ (received, expected);
 
