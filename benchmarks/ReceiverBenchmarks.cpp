@@ -1,6 +1,7 @@
 // Benchmarks of the receiver's audio-thread work, each beside a baseline measured in the same
 // run on the same data; docs/PERFORMANCE.md reports the ratios (scripts/benchmark.sh).
 
+#include <clock/ReceiverClock.h>
 #include <processor/KeyferryReceiverProcessor.h>
 #include <sender/RingWriter.h>
 #include <table/MidiBufferWriter.h>
@@ -201,7 +202,41 @@ void BM_Block_Process (benchmark::State& state)
     }
 }
 
+// What the block clock adds to every block: reading the monotonic clock, looking at the timed
+// delivery request, asking the play head and publishing the record.
+struct FixedPlayHead final : juce::AudioPlayHead
+{
+    juce::Optional<PositionInfo> getPosition() const override
+    {
+        PositionInfo info;
+        info.setIsPlaying (true);
+        info.setBpm (120.0);
+        info.setPpqPosition (8.0);
+        info.setTimeSignature (TimeSignature { 4, 4 });
+        info.setTimeInSamples (192000);
+        return info;
+    }
+};
+
+void BM_Block_ClockPublish (benchmark::State& state)
+{
+    ProcessorFixture fixture (64); // lays out the files in a temporary HOME
+    ReceiverClock clock (ReceiverTable::getTableFile());
+    char id[keyferry::IdFieldSize] {};
+    clock.startClaim (0, id);
+    FixedPlayHead playHead;
+    auto* head = state.range (0) != 0 ? &playHead : nullptr;
+
+    for (auto _ : state)
+    {
+        const auto start = keyferry::monotonicNanos();
+        const auto timed = clock.timedDeliveryRequested();
+        clock.publish (start, 64, 48000.0, head, timed, 0);
+    }
+}
+
 BENCHMARK (BM_Block_ClearOnly)->Arg (64)->Arg (512)->Arg (2048);
+BENCHMARK (BM_Block_ClockPublish)->Arg (0)->Arg (1);
 BENCHMARK (BM_Block_Process)->ArgsProduct ({ { 64, 512, 2048 }, { noSlot, emptyRing, resetRequest, fullRing } });
 
 // The sender's append against copying the same bytes.

@@ -59,8 +59,7 @@ void Scheduler::askForTimedDelivery()
 
 SendResult Scheduler::start (double patienceSeconds)
 {
-    currentMode = Mode::asDue;
-    startNanos = now() + static_cast<std::uint64_t> (latency * nanosPerSecond);
+    startAsDue();
 
     if (const auto state = link.claimState(); state != SendResult::ok)
         return state;
@@ -89,6 +88,12 @@ SendResult Scheduler::start (double patienceSeconds)
     anchorSample = std::ceil (receiverSampleNow (clock) + latency * sampleRate);
     lateAtStart = clock.lateMessages;
     return SendResult::ok;
+}
+
+void Scheduler::startAsDue()
+{
+    currentMode = Mode::asDue;
+    startNanos = now() + static_cast<std::uint64_t> (latency * nanosPerSecond);
 }
 
 SendResult Scheduler::startFollowing (double patienceSeconds)

@@ -53,6 +53,10 @@ public:
     // asDue where no clock answers. Returns ok, or the link's failure.
     SendResult start (double patienceSeconds = 1.0);
 
+    // Sends each event as it falls due on the wall clock, at the start of the receiver's next
+    // block, as a receiver without a clock gets them; time 0 is 'latency' from now.
+    void startAsDue();
+
     // As start(), then waits (up to 'patienceSeconds') for the host's transport to play, and
     // puts timeline beat 0 on the first bar line at least 'latency' ahead. noClock where the
     // receiver publishes no clock or the host gives no tempo or position.

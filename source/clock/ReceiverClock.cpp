@@ -1,5 +1,7 @@
 #include "ReceiverClock.h"
 
+#include <cstring>
+
 using namespace keyferry;
 
 ReceiverClock::ReceiverClock (const juce::File& tableFile)
@@ -7,12 +9,56 @@ ReceiverClock::ReceiverClock (const juce::File& tableFile)
     file.open (tableFile.getSiblingFile (ClockFileName).getFullPathName().toStdString(), true);
 }
 
+namespace
+{
+std::uint64_t bitsOf (double value) noexcept
+{
+    std::uint64_t bits;
+    std::memcpy (&bits, &value, sizeof (bits));
+    return bits;
+}
+
+// Fields that rarely change are stored only when they do: the readers' copies stay consistent,
+// and a block costs fewer stores into the shared page.
+template <typename Integer>
+void storeIfChanged (std::atomic<Integer>& field, Integer value) noexcept
+{
+    if (field.load (std::memory_order_relaxed) != value)
+        field.store (value, std::memory_order_relaxed);
+}
+
+// The writer's side of the record's sequence lock.
+template <typename Write>
+void underSequence (BlockClockRecord& record, Write&& write) noexcept
+{
+    const auto sequence = record.sequence.load (std::memory_order_relaxed);
+    record.sequence.store (sequence + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence (std::memory_order_release);
+    write();
+    record.sequence.store (sequence + 2, std::memory_order_release);
+}
+} // namespace
+
 void ReceiverClock::startClaim (int slotIndex, const char (&id)[IdFieldSize]) noexcept
 {
     slot = file.isOpen() && slotIndex >= 0 && slotIndex < NumSlots ? slotIndex : -1;
     claimIdWords (id, claimId);
     sampleCount = 0;
     lateMessages = 0;
+
+    // The claim's identifier goes in once; every block's record is then this claim's.
+    if (slot >= 0)
+    {
+        auto& record = file.shared()->clocks[slot];
+        underSequence (record, [&]
+        {
+            for (std::size_t i = 0; i < ClaimIdWords; ++i)
+                record.claimId[i].store (claimId[i], std::memory_order_relaxed);
+            record.sampleCount.store (0, std::memory_order_relaxed);
+            record.lateMessages.store (0, std::memory_order_relaxed);
+            record.flags.store (0, std::memory_order_relaxed);
+        });
+    }
 }
 
 void ReceiverClock::endClaim() noexcept
@@ -37,32 +83,37 @@ void ReceiverClock::publish (std::uint64_t blockStartNanos, int numSamples, doub
         return;
 
     lateMessages += lateInBlock;
+    const auto length = static_cast<std::uint32_t> (juce::jmax (0, numSamples));
+    const auto position = playHead != nullptr ? playHead->getPosition() : juce::Optional<juce::AudioPlayHead::PositionInfo>();
+    auto& record = file.shared()->clocks[slot];
 
-    BlockClock clock;
-    clock.flags = timed ? clockTimedDelivery : 0u;
-    std::copy (std::begin (claimId), std::end (claimId), std::begin (clock.claimId));
-    clock.blockStartNanos = blockStartNanos;
-    clock.sampleCount = sampleCount;
-    clock.blockLength = static_cast<std::uint32_t> (juce::jmax (0, numSamples));
-    clock.sampleRate = sampleRate;
-    clock.lateMessages = lateMessages;
-
-    if (const auto position = playHead != nullptr ? playHead->getPosition() : juce::Optional<juce::AudioPlayHead::PositionInfo>())
+    underSequence (record, [&]
     {
-        clock.flags |= clockHasPlayHead | (position->getIsPlaying() ? clockPlaying : 0u);
+        auto flags = timed ? std::uint32_t (clockTimedDelivery) : 0u;
 
-        if (const auto bpm = position->getBpm())
-            clock.flags |= clockTempoKnown, clock.tempo = *bpm;
-        if (const auto ppq = position->getPpqPosition())
-            clock.flags |= clockPpqKnown, clock.ppqPosition = *ppq;
-        if (const auto signature = position->getTimeSignature())
-            clock.flags |= clockTimeSignatureKnown,
-                clock.timeSignature = static_cast<std::uint32_t> (signature->numerator & 0xffff)
-                                      | static_cast<std::uint32_t> (signature->denominator & 0xffff) << 16;
-        if (const auto samples = position->getTimeInSamples())
-            clock.flags |= clockHostSampleKnown, clock.hostSamplePosition = *samples;
-    }
+        if (position)
+        {
+            flags |= clockHasPlayHead | (position->getIsPlaying() ? clockPlaying : 0u);
 
-    keyferry::publish (file.shared()->clocks[slot], clock);
-    sampleCount += clock.blockLength;
+            if (const auto bpm = position->getBpm())
+                flags |= clockTempoKnown, storeIfChanged (record.tempo, bitsOf (*bpm));
+            if (const auto ppq = position->getPpqPosition())
+                flags |= clockPpqKnown, record.ppqPosition.store (bitsOf (*ppq), std::memory_order_relaxed);
+            if (const auto signature = position->getTimeSignature())
+                flags |= clockTimeSignatureKnown,
+                    storeIfChanged (record.timeSignature, static_cast<std::uint32_t> (signature->numerator & 0xffff)
+                                                              | static_cast<std::uint32_t> (signature->denominator & 0xffff) << 16);
+            if (const auto samples = position->getTimeInSamples())
+                flags |= clockHostSampleKnown, record.hostSamplePosition.store (*samples, std::memory_order_relaxed);
+        }
+
+        storeIfChanged (record.flags, flags);
+        record.blockStartNanos.store (blockStartNanos, std::memory_order_relaxed);
+        record.sampleCount.store (sampleCount, std::memory_order_relaxed);
+        storeIfChanged (record.blockLength, length);
+        storeIfChanged (record.sampleRate, bitsOf (sampleRate));
+        storeIfChanged (record.lateMessages, lateMessages);
+    });
+
+    sampleCount += length;
 }

@@ -21,7 +21,7 @@ const Subcommand subcommands[] = {
     { "list", cli::list, "show the nine receiver slots", "keyferry list [--json]" },
     { "send", cli::send, "send MIDI messages to a receiver", "keyferry send RECEIVER [--at SAMPLE] MESSAGE... " },
     { "panic", cli::panic, "ask receivers to silence all notes", "keyferry panic RECEIVER | --all" },
-    { "play", cli::play, "play a Standard MIDI File into a receiver in real time", "keyferry play FILE.mid RECEIVER [--latency MS] [--follow] [--quiet]" },
+    { "play", cli::play, "play a Standard MIDI File into a receiver in real time", "keyferry play FILE.mid RECEIVER [--latency MS] [--follow | --as-due] [--quiet]" },
     { "bridge", cli::bridge, "forward a live MIDI input port into a receiver", "keyferry bridge RECEIVER [--port NAME]" },
     { "free", cli::freeSlot, "free a receiver whose host ended without letting go", "keyferry free RECEIVER" },
 };
@@ -44,8 +44,9 @@ juce::String subcommandHelp (const Subcommand& command)
              << "receiver that publishes no clock gets each event as it falls due instead. --follow waits\n"
              << "for the host's transport to play, starts at the next bar and plays the file's beats at\n"
              << "the host's tempo (the file's own tempo map is ignored); when the transport stops it\n"
-             << "silences the receiver. Reports events that came out late. On Ctrl-C it stops and asks\n"
-             << "the receiver to silence all notes.\n";
+             << "silences the receiver. --as-due sends each event as it falls due on this machine's clock,\n"
+             << "at the start of the receiver's next block, as for a receiver without a clock. Reports\n"
+             << "events that came out late. On Ctrl-C it stops and asks the receiver to silence all notes.\n";
     else if (juce::String (command.name) == "bridge")
         text << "\nCreates a MIDI input port (default name 'Keyferry Bridge') that other programs connect\n"
              << "to, and forwards what arrives until Ctrl-C.\n";

@@ -56,8 +56,13 @@ int play (const Context& context)
     auto arguments = context.arguments;
     const auto quiet = arguments.contains ("--quiet");
     const auto follow = arguments.contains ("--follow");
+    const auto asDue = arguments.contains ("--as-due");
     arguments.removeString ("--quiet");
     arguments.removeString ("--follow");
+    arguments.removeString ("--as-due");
+
+    if (follow && asDue)
+        return context.fail (usage, "--follow and --as-due exclude each other");
 
     double latencyMs = defaultLatencyMs;
     if (juce::String error; ! takeNumber (arguments, "--latency", latencyMs, error))
@@ -115,6 +120,10 @@ int play (const Context& context)
                                               ? "receiver " + receiver + " publishes no clock, which --follow needs"
                                               : juce::String (keyferry::describe (started)));
         context.out << "following the host's transport from the next bar\n" << std::flush;
+    }
+    else if (asDue)
+    {
+        scheduler.startAsDue();
     }
     else if (const auto started = scheduler.start(); started != keyferry::SendResult::ok)
     {
