@@ -108,6 +108,21 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
         if (bytes != static_cast<std::size_t> (harness.reference.data.size())
             || (bytes > 0 && std::memcmp (harness.buffer.data.begin(), harness.reference.data.begin(), bytes) != 0))
             std::abort();
+
+        // Timed delivery walks the same ring from the same place, for a block placed by the
+        // positions themselves: it ends, stays in the mapping and the reserve, and never moves
+        // readPos past where the plain drain put it on a landing.
+        slot.readPos.store (readPos);
+        harness.buffer.clear();
+        std::uint64_t late = 0;
+        const TimedBlock block { readPos ^ writePos, static_cast<int> ((readPos + writePos) % 4097) };
+        const auto timedMoved = harness.table->ReadTimedMidi (index, harness.buffer, block, late);
+        if (static_cast<std::size_t> (harness.buffer.data.size()) > maxDrainedBytes || slot.writePos.load() != writePos)
+            std::abort();
+        if (! timedMoved && slot.readPos.load() != readPos)
+            std::abort();
+        if (late > static_cast<std::uint64_t> (harness.buffer.getNumEvents()))
+            std::abort();
     }
 
     return 0;

@@ -86,13 +86,15 @@ void KeyferryReceiverProcessor::releaseResources()
 
 void KeyferryReceiverProcessor::processBlock (juce::AudioBuffer<float>& audio, juce::MidiBuffer& midi)
 {
-    const auto blockStartNanos = keyferry::monotonicNanos();
     audio.clear();
 
     const auto index = slotIndex.load();
 
     if (index < 0)
         return;
+
+    // The block's place in time, as close to its start as the slot allows.
+    const auto blockStartNanos = keyferry::monotonicNanos();
 
     const auto numSamples = audio.getNumSamples();
     const auto timed = receiverClock.timedDeliveryRequested();

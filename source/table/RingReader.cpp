@@ -47,14 +47,15 @@ public:
     {
     }
 
-    void add (std::int32_t samplePosition, const std::uint8_t* data, std::uint32_t msgSize)
+    // False when the message carries no event.
+    bool add (std::int32_t samplePosition, const std::uint8_t* data, std::uint32_t msgSize)
     {
         // One message carries one event: only the bytes its status byte calls for, and nothing
         // at all without a status byte.
         const auto length = midi_buffer_writer::eventLength (data, static_cast<int> (msgSize));
 
         if (length == 0)
-            return;
+            return false;
 
         if (samplePosition >= lastPosition)
         {
@@ -65,6 +66,7 @@ public:
         {
             buffer.addEvent (data, length, samplePosition);
         }
+        return true;
     }
 
 private:
@@ -171,10 +173,8 @@ bool drainTimedRing (keyferry::ReceiverSlot& slot, juce::MidiBuffer& buffer, con
         if (offset >= block.numSamples)
             return false;
 
-        if (offset < 0)
+        if (events.add (std::max (offset, 0), data, msgSize) && offset < 0)
             ++late;
-
-        events.add (std::max (offset, 0), data, msgSize);
         return true;
     });
 }
