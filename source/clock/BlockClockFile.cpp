@@ -30,22 +30,21 @@ void claimIdWords (const char (&id)[IdFieldSize], std::uint64_t (&words)[ClaimId
 
 void publish (BlockClockRecord& record, const BlockClock& clock) noexcept
 {
-    const auto sequence = record.sequence.load (std::memory_order_relaxed);
-    record.sequence.store (sequence + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence (std::memory_order_release);
+    const auto sequence = record.sequence.load (std::memory_order_acquire);
+    record.sequence.store (sequence + 1, std::memory_order_release);
 
-    record.flags.store (clock.flags, std::memory_order_relaxed);
+    record.flags.store (clock.flags, std::memory_order_release);
     for (std::size_t i = 0; i < ClaimIdWords; ++i)
-        record.claimId[i].store (clock.claimId[i], std::memory_order_relaxed);
-    record.blockStartNanos.store (clock.blockStartNanos, std::memory_order_relaxed);
-    record.sampleCount.store (clock.sampleCount, std::memory_order_relaxed);
-    record.blockLength.store (clock.blockLength, std::memory_order_relaxed);
-    record.timeSignature.store (clock.timeSignature, std::memory_order_relaxed);
-    record.sampleRate.store (bitsOf (clock.sampleRate), std::memory_order_relaxed);
-    record.tempo.store (bitsOf (clock.tempo), std::memory_order_relaxed);
-    record.ppqPosition.store (bitsOf (clock.ppqPosition), std::memory_order_relaxed);
-    record.hostSamplePosition.store (clock.hostSamplePosition, std::memory_order_relaxed);
-    record.lateMessages.store (clock.lateMessages, std::memory_order_relaxed);
+        record.claimId[i].store (clock.claimId[i], std::memory_order_release);
+    record.blockStartNanos.store (clock.blockStartNanos, std::memory_order_release);
+    record.sampleCount.store (clock.sampleCount, std::memory_order_release);
+    record.blockLength.store (clock.blockLength, std::memory_order_release);
+    record.timeSignature.store (clock.timeSignature, std::memory_order_release);
+    record.sampleRate.store (bitsOf (clock.sampleRate), std::memory_order_release);
+    record.tempo.store (bitsOf (clock.tempo), std::memory_order_release);
+    record.ppqPosition.store (bitsOf (clock.ppqPosition), std::memory_order_release);
+    record.hostSamplePosition.store (clock.hostSamplePosition, std::memory_order_release);
+    record.lateMessages.store (clock.lateMessages, std::memory_order_release);
 
     record.sequence.store (sequence + 2, std::memory_order_release);
 }
@@ -58,21 +57,20 @@ bool read (const BlockClockRecord& record, BlockClock& clock) noexcept
         if ((before & 1u) != 0)
             continue;
 
-        clock.flags = record.flags.load (std::memory_order_relaxed);
+        clock.flags = record.flags.load (std::memory_order_acquire);
         for (std::size_t i = 0; i < ClaimIdWords; ++i)
-            clock.claimId[i] = record.claimId[i].load (std::memory_order_relaxed);
-        clock.blockStartNanos = record.blockStartNanos.load (std::memory_order_relaxed);
-        clock.sampleCount = record.sampleCount.load (std::memory_order_relaxed);
-        clock.blockLength = record.blockLength.load (std::memory_order_relaxed);
-        clock.timeSignature = record.timeSignature.load (std::memory_order_relaxed);
-        clock.sampleRate = doubleOf (record.sampleRate.load (std::memory_order_relaxed));
-        clock.tempo = doubleOf (record.tempo.load (std::memory_order_relaxed));
-        clock.ppqPosition = doubleOf (record.ppqPosition.load (std::memory_order_relaxed));
-        clock.hostSamplePosition = record.hostSamplePosition.load (std::memory_order_relaxed);
-        clock.lateMessages = record.lateMessages.load (std::memory_order_relaxed);
+            clock.claimId[i] = record.claimId[i].load (std::memory_order_acquire);
+        clock.blockStartNanos = record.blockStartNanos.load (std::memory_order_acquire);
+        clock.sampleCount = record.sampleCount.load (std::memory_order_acquire);
+        clock.blockLength = record.blockLength.load (std::memory_order_acquire);
+        clock.timeSignature = record.timeSignature.load (std::memory_order_acquire);
+        clock.sampleRate = doubleOf (record.sampleRate.load (std::memory_order_acquire));
+        clock.tempo = doubleOf (record.tempo.load (std::memory_order_acquire));
+        clock.ppqPosition = doubleOf (record.ppqPosition.load (std::memory_order_acquire));
+        clock.hostSamplePosition = record.hostSamplePosition.load (std::memory_order_acquire);
+        clock.lateMessages = record.lateMessages.load (std::memory_order_acquire);
 
-        std::atomic_thread_fence (std::memory_order_acquire);
-        if (record.sequence.load (std::memory_order_relaxed) == before)
+        if (record.sequence.load (std::memory_order_acquire) == before)
             return before != 0; // 0: never written
     }
     return false;
@@ -90,7 +88,7 @@ bool BlockClockFile::open (const std::string& path, bool createIfMissing)
 bool requestsTimedDelivery (const TimedDeliveryRequest& request, const std::uint64_t (&claimId)[ClaimIdWords]) noexcept
 {
     for (std::size_t i = 0; i < ClaimIdWords; ++i)
-        if (request.claimId[i].load (std::memory_order_relaxed) != claimId[i])
+        if (request.claimId[i].load (std::memory_order_acquire) != claimId[i])
             return false;
     return claimId[0] != 0;
 }
@@ -98,7 +96,7 @@ bool requestsTimedDelivery (const TimedDeliveryRequest& request, const std::uint
 void requestTimedDelivery (TimedDeliveryRequest& request, const std::uint64_t (&claimId)[ClaimIdWords]) noexcept
 {
     for (std::size_t i = 0; i < ClaimIdWords; ++i)
-        request.claimId[i].store (claimId[i], std::memory_order_relaxed);
+        request.claimId[i].store (claimId[i], std::memory_order_release);
 }
 
 } // namespace keyferry

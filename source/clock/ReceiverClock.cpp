@@ -23,17 +23,16 @@ std::uint64_t bitsOf (double value) noexcept
 template <typename Integer>
 void storeIfChanged (std::atomic<Integer>& field, Integer value) noexcept
 {
-    if (field.load (std::memory_order_relaxed) != value)
-        field.store (value, std::memory_order_relaxed);
+    if (field.load (std::memory_order_acquire) != value)
+        field.store (value, std::memory_order_release);
 }
 
 // The writer's side of the record's sequence lock.
 template <typename Write>
 void underSequence (BlockClockRecord& record, Write&& write) noexcept
 {
-    const auto sequence = record.sequence.load (std::memory_order_relaxed);
-    record.sequence.store (sequence + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence (std::memory_order_release);
+    const auto sequence = record.sequence.load (std::memory_order_acquire);
+    record.sequence.store (sequence + 1, std::memory_order_release);
     write();
     record.sequence.store (sequence + 2, std::memory_order_release);
 }
@@ -53,10 +52,10 @@ void ReceiverClock::startClaim (int slotIndex, const char (&id)[IdFieldSize]) no
         underSequence (record, [&]
         {
             for (std::size_t i = 0; i < ClaimIdWords; ++i)
-                record.claimId[i].store (claimId[i], std::memory_order_relaxed);
-            record.sampleCount.store (0, std::memory_order_relaxed);
-            record.lateMessages.store (0, std::memory_order_relaxed);
-            record.flags.store (0, std::memory_order_relaxed);
+                record.claimId[i].store (claimId[i], std::memory_order_release);
+            record.sampleCount.store (0, std::memory_order_release);
+            record.lateMessages.store (0, std::memory_order_release);
+            record.flags.store (0, std::memory_order_release);
         });
     }
 }
@@ -98,18 +97,18 @@ void ReceiverClock::publish (std::uint64_t blockStartNanos, int numSamples, doub
             if (const auto bpm = position->getBpm())
                 flags |= clockTempoKnown, storeIfChanged (record.tempo, bitsOf (*bpm));
             if (const auto ppq = position->getPpqPosition())
-                flags |= clockPpqKnown, record.ppqPosition.store (bitsOf (*ppq), std::memory_order_relaxed);
+                flags |= clockPpqKnown, record.ppqPosition.store (bitsOf (*ppq), std::memory_order_release);
             if (const auto signature = position->getTimeSignature())
                 flags |= clockTimeSignatureKnown,
                     storeIfChanged (record.timeSignature, static_cast<std::uint32_t> (signature->numerator & 0xffff)
                                                               | static_cast<std::uint32_t> (signature->denominator & 0xffff) << 16);
             if (const auto samples = position->getTimeInSamples())
-                flags |= clockHostSampleKnown, record.hostSamplePosition.store (*samples, std::memory_order_relaxed);
+                flags |= clockHostSampleKnown, record.hostSamplePosition.store (*samples, std::memory_order_release);
         }
 
         storeIfChanged (record.flags, flags);
-        record.blockStartNanos.store (blockStartNanos, std::memory_order_relaxed);
-        record.sampleCount.store (sampleCount, std::memory_order_relaxed);
+        record.blockStartNanos.store (blockStartNanos, std::memory_order_release);
+        record.sampleCount.store (sampleCount, std::memory_order_release);
         storeIfChanged (record.blockLength, length);
         storeIfChanged (record.sampleRate, bitsOf (sampleRate));
         storeIfChanged (record.lateMessages, lateMessages);

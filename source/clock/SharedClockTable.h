@@ -8,8 +8,9 @@
 // Who writes what:
 //   clocks[i]  the holder of slot i, once per audio block, under the record's sequence counter
 //              (odd while writing; a reader retries on an odd or changed count). Every field is
-//              an atomic of its width, used with relaxed order between the counter's release and
-//              acquire (a sequence lock as Boehm describes it).
+//              an atomic of its width, stored with release order and loaded with acquire order
+//              between the counter's updates and loads (a sequence lock as Boehm describes it,
+//              without fences; on x86-64 every one of these is a plain move).
 //   timed[i]   the peer of slot i: the identifier of the claim for which it wants timed delivery.
 //              The receiver reads it once per block; any other value means plain delivery.
 // A record belongs to the claim whose identifier it carries: a peer compares it with the slot's

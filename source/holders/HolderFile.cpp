@@ -25,17 +25,16 @@ bool readRecord (const HolderRecord& record, ProcessIdentity& identity, IdWords&
         if ((before & 1u) != 0)
             continue;
 
-        identity.platform = record.platform.load (std::memory_order_relaxed);
+        identity.platform = record.platform.load (std::memory_order_acquire);
         for (std::size_t i = 0; i < 5; ++i)
-            claimId[i] = record.claimId[i].load (std::memory_order_relaxed);
-        identity.processId = record.processId.load (std::memory_order_relaxed);
-        identity.startTime = record.startTime.load (std::memory_order_relaxed);
-        identity.pidNamespace = record.pidNamespace.load (std::memory_order_relaxed);
-        identity.bootId[0] = record.bootId[0].load (std::memory_order_relaxed);
-        identity.bootId[1] = record.bootId[1].load (std::memory_order_relaxed);
+            claimId[i] = record.claimId[i].load (std::memory_order_acquire);
+        identity.processId = record.processId.load (std::memory_order_acquire);
+        identity.startTime = record.startTime.load (std::memory_order_acquire);
+        identity.pidNamespace = record.pidNamespace.load (std::memory_order_acquire);
+        identity.bootId[0] = record.bootId[0].load (std::memory_order_acquire);
+        identity.bootId[1] = record.bootId[1].load (std::memory_order_acquire);
 
-        std::atomic_thread_fence (std::memory_order_acquire);
-        if (record.sequence.load (std::memory_order_relaxed) == before)
+        if (record.sequence.load (std::memory_order_acquire) == before)
             return true;
     }
     return false;
@@ -61,18 +60,17 @@ void HolderFile::recordClaim (int index, const char (&id)[IdFieldSize]) noexcept
     wordsOf (id, claimId);
 
     auto& record = mapped->records[index];
-    const auto sequence = record.sequence.load (std::memory_order_relaxed);
-    record.sequence.store (sequence + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence (std::memory_order_release);
+    const auto sequence = record.sequence.load (std::memory_order_acquire);
+    record.sequence.store (sequence + 1, std::memory_order_release);
 
-    record.platform.store (self.platform, std::memory_order_relaxed);
+    record.platform.store (self.platform, std::memory_order_release);
     for (std::size_t i = 0; i < 5; ++i)
-        record.claimId[i].store (claimId[i], std::memory_order_relaxed);
-    record.processId.store (self.processId, std::memory_order_relaxed);
-    record.startTime.store (self.startTime, std::memory_order_relaxed);
-    record.pidNamespace.store (self.pidNamespace, std::memory_order_relaxed);
-    record.bootId[0].store (self.bootId[0], std::memory_order_relaxed);
-    record.bootId[1].store (self.bootId[1], std::memory_order_relaxed);
+        record.claimId[i].store (claimId[i], std::memory_order_release);
+    record.processId.store (self.processId, std::memory_order_release);
+    record.startTime.store (self.startTime, std::memory_order_release);
+    record.pidNamespace.store (self.pidNamespace, std::memory_order_release);
+    record.bootId[0].store (self.bootId[0], std::memory_order_release);
+    record.bootId[1].store (self.bootId[1], std::memory_order_release);
 
     record.sequence.store (sequence + 2, std::memory_order_release);
 }

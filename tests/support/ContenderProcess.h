@@ -4,10 +4,12 @@
 // runs it (unshare, for one).
 
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <string>
 #include <vector>
 
 extern char** environ;
@@ -46,6 +48,27 @@ inline Contender spawnContender (std::vector<const char*> arguments)
     contender.toChild = input[1];
     contender.fromChild = ::fdopen (output[0], "r");
     return contender;
+}
+
+// After SIGKILL without collecting it: waits (a few seconds at most) until the process has died
+// and is a zombie, as the kill itself only starts its end.
+inline bool waitUntilZombie (pid_t pid)
+{
+    const auto path = "/proc/" + std::to_string (pid) + "/stat";
+    for (int attempt = 0; attempt < 5000; ++attempt)
+    {
+        if (FILE* stat = std::fopen (path.c_str(), "r"))
+        {
+            char line[512] = {};
+            const auto got = std::fgets (line, sizeof (line), stat) != nullptr;
+            std::fclose (stat);
+            const char* close = got ? std::strrchr (line, ')') : nullptr;
+            if (close != nullptr && (close[2] == 'Z' || close[2] == 'X'))
+                return true;
+        }
+        ::usleep (1000);
+    }
+    return false;
 }
 
 inline Contender spawnContender (const char* program) { return spawnContender (std::vector<const char*> { program }); }

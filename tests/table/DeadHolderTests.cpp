@@ -171,6 +171,7 @@ TEST_F (DeadHolders, KilledHostsSlotsAreFreedOnceAndLiveOnesKept)
 
     kill (hosts[0]);
     kill (hosts[2], false);
+    ASSERT_TRUE (waitUntilZombie (hosts[2].pid));
 
     Contender claimers[4];
     for (auto& claimer : claimers)
