@@ -128,9 +128,30 @@ SendResult Scheduler::startFollowing (double patienceSeconds)
     const auto barLength = denominator > 0 ? 4.0 * numerator / denominator : 4.0;
     const auto earliest = ppqNow + latency * clock.tempo / 60.0;
     beatOrigin = std::ceil (earliest / barLength - 1.0e-9) * barLength;
+    anchorTo (clock);
 
     currentMode = Mode::following;
     return SendResult::ok;
+}
+
+void Scheduler::anchorTo (const BlockClock& clock)
+{
+    beatAnchor = { static_cast<double> (clock.sampleCount), clock.ppqPosition, 60.0 / clock.tempo * clock.sampleRate };
+}
+
+void Scheduler::followTempo (const BlockClock& clock)
+{
+    if (! clock.has (clockTempoKnown) || ! clock.has (clockPpqKnown) || clock.tempo <= 0.0)
+        return;
+
+    // One anchor for as long as the tempo holds and the host's position goes where it predicts:
+    // a position the host rounds differently in every block must not move the beats by a sample.
+    const auto samplesPerQuarterNote = 60.0 / clock.tempo * clock.sampleRate;
+    const auto predicted = beatAnchor.sample + (clock.ppqPosition - beatAnchor.quarterNote) * beatAnchor.samplesPerQuarterNote;
+    const auto offBy = std::abs (predicted - static_cast<double> (clock.sampleCount));
+
+    if (samplesPerQuarterNote != beatAnchor.samplesPerQuarterNote || offBy > 2.0)
+        anchorTo (clock);
 }
 
 SendResult Scheduler::add (double time, const std::uint8_t* data, std::size_t size)
@@ -146,13 +167,7 @@ SendResult Scheduler::add (double time, const std::uint8_t* data, std::size_t si
 std::int64_t Scheduler::sampleAt (double time) const
 {
     if (currentMode == Mode::following)
-    {
-        BlockClock clock;
-        if (! readClock (clock) || clock.tempo <= 0.0)
-            return 0;
-        const auto samplesPerQuarterNote = 60.0 / clock.tempo * clock.sampleRate;
-        return std::llround (static_cast<double> (clock.sampleCount) + (beatOrigin + time - clock.ppqPosition) * samplesPerQuarterNote);
-    }
+        return std::llround (beatAnchor.sample + (beatOrigin + time - beatAnchor.quarterNote) * beatAnchor.samplesPerQuarterNote);
 
     return static_cast<std::int64_t> (anchorSample) + std::llround (time * sampleRate);
 }
@@ -171,6 +186,9 @@ SendResult Scheduler::pumpTimed()
     BlockClock clock;
     if (! readClock (clock))
         return link.isCurrent() ? SendResult::ok : SendResult::receiverChanged;
+
+    if (currentMode == Mode::following)
+        followTempo (clock);
 
     if (currentMode == Mode::following && ! clock.has (clockPlaying))
     {

@@ -98,6 +98,8 @@ private:
     };
 
     bool readClock (BlockClock& clock) const;
+    void anchorTo (const BlockClock& clock);
+    void followTempo (const BlockClock& clock);
     double receiverSampleNow (const BlockClock& clock) const;
     SendResult pumpTimed();
     SendResult pumpAsDue();
@@ -116,6 +118,15 @@ private:
     std::uint64_t lateAtStart = 0;
     std::uint64_t lateAsDue = 0;
     double beatOrigin = 0.0;           // following: host quarter note of timeline beat 0
+
+    // Following: where the host's timeline was at one block, and its tempo then.
+    struct BeatAnchor
+    {
+        double sample = 0.0;
+        double quarterNote = 0.0;
+        double samplesPerQuarterNote = 1.0;
+    };
+    BeatAnchor beatAnchor;
 };
 
 } // namespace keyferry

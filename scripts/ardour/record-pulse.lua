@@ -10,6 +10,7 @@ AudioEngine:set_sample_rate (48000)
 AudioEngine:set_buffer_size (1024)
 local session = create_session (dir, "check", 48000)
 assert (session, "no session")
+ARDOUR.LuaAPI.usleep (500000) -- let the engine settle: adding tracks at once sometimes meets ports it is still making
 
 local map = Temporal.TempoMap.write_copy ()
 map:set_tempo (Temporal.Tempo (tempo, tempo, 4), Temporal.timepos_t (0))

@@ -42,6 +42,17 @@ struct SimulatedHost
         clock.blockLength = static_cast<std::uint32_t> (length);
         clock.sampleRate = sampleRate;
 
+        if (tempo > 0.0)
+        {
+            // A host that rounds its position a little differently in every block.
+            const auto jitter = (samples % 3 == 0 ? 1.0e-7 : -1.0e-7);
+            clock.flags |= keyferry::clockHasPlayHead | keyferry::clockTempoKnown | keyferry::clockPpqKnown
+                           | keyferry::clockTimeSignatureKnown | (samples < stopTransportAt ? keyferry::clockPlaying : 0u);
+            clock.tempo = tempo;
+            clock.ppqPosition = static_cast<double> (samples) / sampleRate * tempo / 60.0 + jitter;
+            clock.timeSignature = 4u | 4u << 16;
+        }
+
         juce::MidiBuffer midi;
         if (clock.has (keyferry::clockTimedDelivery))
             table.ReadTimedMidi (slot, midi, { static_cast<std::uint32_t> (samples), length }, late);
@@ -65,6 +76,8 @@ struct SimulatedHost
     };
 
     double drift;
+    double tempo = 0.0;
+    std::uint64_t stopTransportAt = ~std::uint64_t (0);
     ReceiverTable table;
     int slot = -1;
     keyferry::BlockClockFile clocks;
@@ -243,4 +256,33 @@ TEST_F (SchedulerTest, RefusesWhatIsNotOneMessage)
     const std::uint8_t twoEvents[] = { 0x90, 1, 100, 0x80, 1, 0 };
     EXPECT_EQ (scheduler->add (0.0, twoEvents, sizeof (twoEvents)), SendResult::notOneMessage);
     EXPECT_TRUE (scheduler->finished());
+}
+
+// Following the host's transport: beat 0 on the first bar line a latency ahead, every beat on its
+// exact sample at the host's tempo, and silence when the transport stops.
+TEST_F (SchedulerTest, FollowingPutsBeatsOnTheHostsTimelineAndStopsWithItsTransport)
+{
+    host->tempo = 90.0;                                 // a quarter note is 32000 samples
+    host->stopTransportAt = static_cast<std::uint64_t> (sampleRate * 9.0);
+    addNotes (16, 1.0);                                 // one a quarter note
+
+    scheduler->askForTimedDelivery();
+    host->block (256);
+    ASSERT_EQ (scheduler->startFollowing (0.0), SendResult::ok);
+    ASSERT_EQ (scheduler->mode(), Scheduler::Mode::following);
+
+    auto pumped = SendResult::ok;
+    while (pumped == SendResult::ok && host->samples < static_cast<std::uint64_t> (sampleRate * 12.0))
+    {
+        pumped = scheduler->pump();
+        host->block (256);
+    }
+
+    EXPECT_EQ (pumped, SendResult::transportStopped);
+    EXPECT_TRUE (scheduler->finished()) << "what had not been written is dropped";
+    ASSERT_GE (host->played.size(), 3u);
+    EXPECT_EQ (host->played.front().sample % 128000, 0u) << "on a bar line (four quarter notes of 32000)";
+    for (std::size_t i = 1; i < host->played.size(); ++i)
+        EXPECT_EQ (host->played[i].sample - host->played[i - 1].sample, 32000u) << i;
+    EXPECT_LE (host->played.back().sample, host->stopTransportAt + 256);
 }
