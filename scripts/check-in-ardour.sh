@@ -4,6 +4,9 @@
 # the built Keyferry Receiver and then a synth, an audio track recording the synth. While the
 # transport rolls, `keyferry play` sends a steady pulse (16 notes 500 ms apart, no options), then
 # the onsets in Ardour's own recording are measured: every spacing within 0.1 ms of 500 ms passes.
+# Mind the instrument: ACE Reasonable Synth starts a note whose event lies in the first few dozen
+# samples of a block at the block's start, so such a note shows up early by its offset even where
+# the MIDI it was given is exact.
 # With --follow it plays the pulse with `keyferry play --follow` at the session's tempo instead, and
 # also prints where each note falls on the beat grid.
 #   scripts/check-in-ardour.sh [--follow]
