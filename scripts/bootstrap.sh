@@ -12,7 +12,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libx11-dev libxext-dev libxinerama-dev libxrandr-dev libxcursor-dev libxcomposite-dev libxrender-dev
     libfreetype-dev libfontconfig1-dev libasound2-dev libpng-dev libjpeg-dev zlib1g-dev
-    xvfb xauth binutils-mingw-w64-x86-64 python3
+    xvfb xauth binutils-mingw-w64-x86-64 python3 python3-pytest python3-mido
 )
 
 missing=()
