@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The main job: builds everything, installs the plug-in into ~/.vst3 and the tools into
-# ~/.local/bin, checks the installed bundle, and then shows the road of a message without a DAW:
+# The main job: builds and installs everything for the current user (scripts/install.sh: the
+# plug-in into ~/.vst3, the tools, the C library and the Python package), checks the installed bundle, and then shows the road of a message without a DAW:
 # keyferry-host runs the installed plug-in in real time and prints every MIDI event that comes
 # out, while `keyferry play` sends demo/phrase.mid into its receiver and then a panic.
 #   scripts/demo.sh [--block N] [--rate HZ]      (defaults 512 and 48000)
@@ -21,14 +21,8 @@ while (($# > 0)); do
     esac
 done
 
-"$root/scripts/configure.sh" "$build_dir" -DKEYFERRY_VST3_INSTALL_DIR="$vst3_dir"
-export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
-cmake --build "$build_dir" --target KeyferryReceiver_VST3 keyferry-host keyferry
-cmake --install "$build_dir" --prefix "$HOME/.local" >/dev/null
-
+"$root/scripts/install.sh"
 readonly bundle="$vst3_dir/Keyferry Receiver.vst3"
-echo "installed $bundle"
-echo "installed $bin/keyferry and $bin/keyferry-host"
 echo
 "$bin/keyferry-host" check "$bundle"
 echo
