@@ -35,6 +35,12 @@ KEYFERRY_BUILD_TYPE=RelWithDebInfo run_suite "$build_dir-asan" "" "" -DKEYFERRY_
 KEYFERRY_BUILD_TYPE=RelWithDebInfo run_suite "$build_dir-tsan" "^receiver$" "keyferry_tests claim_contender" \
     -DKEYFERRY_SANITIZER=thread
 
+# The sender and C libraries built for Windows and tested under Wine, where the cross compiler is.
+if command -v x86_64-w64-mingw32-g++-posix >/dev/null && [[ -x /usr/lib/wine/wine64 ]]; then
+    echo "== windows"
+    KEYFERRY_WINDOWS_BUILD_DIR="$build_dir-windows" "$root/scripts/test-windows.sh"
+fi
+
 # The table code under libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer.
 echo "== fuzz for 60 s"
 "$root/scripts/fuzz.sh" 60

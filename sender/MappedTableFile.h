@@ -7,8 +7,9 @@
 namespace keyferry
 {
 
-// A read-write shared mapping of an existing table file. The only place with operating-system
-// calls in the sender library; a peer never creates, truncates or resizes the file.
+// A read-write shared mapping of an existing table file; a peer never creates, truncates or
+// resizes the file. The sender library's operating-system calls are all in its two
+// implementations: MappedTableFile_posix.cpp (Linux, macOS) and MappedTableFile_windows.cpp.
 class MappedTableFile
 {
 public:
@@ -36,9 +37,9 @@ public:
 
     SharedReceiverTable* table() const noexcept { return mapped; }
 
-    // The folder receivers use on this system: the framework's application-data folder
-    // ($HOME/.config on Linux, or the account's home folder when HOME is not set) followed by
-    // TableFileRelativePath.
+    // The file receivers use on this system: the framework's application-data folder followed by
+    // TableFileRelativePath. $HOME/.config on Linux (the account's home folder when HOME is not
+    // set), ~/Library on macOS, the roaming %APPDATA% on Windows.
     static std::string defaultPath();
 
 private:

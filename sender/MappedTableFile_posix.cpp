@@ -108,7 +108,12 @@ std::string homeFolder()
 
 std::string MappedTableFile::defaultPath()
 {
+    // Where the framework puts the user's application-data folder.
+   #if defined(__APPLE__)
+    return homeFolder() + "/Library/" + TableFileRelativePath;
+   #else
     return homeFolder() + "/.config/" + TableFileRelativePath;
+   #endif
 }
 
 } // namespace keyferry

@@ -4,6 +4,7 @@ import ctypes
 import ctypes.util
 import os
 import pathlib
+import sys
 
 KEYFERRY_OK = 0
 NUM_SLOTS = 9
@@ -13,15 +14,19 @@ class Message(ctypes.Structure):
     _fields_ = [("sample_position", ctypes.c_int32), ("data", ctypes.POINTER(ctypes.c_uint8)), ("size", ctypes.c_size_t)]
 
 
+_NAMES = {"win32": "libkeyferry.dll", "darwin": "libkeyferry.1.dylib"}
+
+
 def _candidates():
     """Where libkeyferry may be: KEYFERRY_LIBRARY, the loader's own search, the user's install."""
     if os.environ.get("KEYFERRY_LIBRARY"):
         yield os.environ["KEYFERRY_LIBRARY"]
-    yield "libkeyferry.so.1"
+    name = _NAMES.get(sys.platform, "libkeyferry.so.1")
+    yield name
+    yield str(pathlib.Path.home() / ".local" / ("bin" if sys.platform == "win32" else "lib") / name)
     found = ctypes.util.find_library("keyferry")
     if found:
         yield found
-    yield str(pathlib.Path.home() / ".local" / "lib" / "libkeyferry.so.1")
     for folder in pathlib.Path.home().joinpath(".local", "lib").glob("*-linux-gnu"):
         yield str(folder / "libkeyferry.so.1")
 

@@ -118,7 +118,7 @@ void CompanionFile::unlock() noexcept
 
 std::string CompanionFile::pathNextTo (const std::string& tablePath, const char* fileName)
 {
-    const auto slash = tablePath.find_last_of ('/');
+    const auto slash = tablePath.find_last_of ("/\\");
     return (slash == std::string::npos ? std::string() : tablePath.substr (0, slash + 1)) + fileName;
 }
 

@@ -1,0 +1,150 @@
+#include "CompanionFile.h"
+
+#ifndef NOMINMAX
+ #define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+
+namespace keyferry
+{
+namespace
+{
+constexpr int lockAttempts = 1000; // a millisecond apart
+
+struct Header
+{
+    char magic[8];
+    std::uint32_t version;
+    std::uint32_t recordSize;
+};
+
+std::wstring wide (const std::string& text)
+{
+    if (text.empty())
+        return {};
+    const auto length = ::MultiByteToWideChar (CP_UTF8, 0, text.data(), static_cast<int> (text.size()), nullptr, 0);
+    std::wstring result (static_cast<std::size_t> (length), L'\0');
+    ::MultiByteToWideChar (CP_UTF8, 0, text.data(), static_cast<int> (text.size()), result.data(), length);
+    return result;
+}
+
+HANDLE handleOf (int descriptor) noexcept
+{
+    return reinterpret_cast<HANDLE> (static_cast<std::intptr_t> (descriptor));
+}
+} // namespace
+
+CompanionFile::~CompanionFile()
+{
+    close();
+}
+
+bool CompanionFile::open (const std::string& path, const Layout& layout, bool createIfMissing)
+{
+    close();
+
+    const auto file = ::CreateFileW (wide (path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, createIfMissing ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+
+    // The handle, kept in the descriptor's place: Windows handles fit in an int.
+    descriptor = static_cast<int> (reinterpret_cast<std::intptr_t> (file));
+
+    if (! lock())
+    {
+        close();
+        return false;
+    }
+
+    LARGE_INTEGER size {};
+    Header header {};
+    DWORD got = 0;
+    OVERLAPPED atStart {};
+    const auto sized = ::GetFileSizeEx (file, &size) != 0;
+    const auto headerRead = sized && ::ReadFile (file, &header, sizeof (header), &got, &atStart) && got == sizeof (header);
+    const auto ours = headerRead && std::memcmp (header.magic, layout.magic, sizeof (header.magic)) == 0;
+    const auto current = ours && header.version == layout.version && header.recordSize == layout.recordSize
+                         && static_cast<std::size_t> (size.QuadPart) == layout.fileSize;
+
+    // Anything that is not ours a receiver lays out anew; another version of ours stays as it is.
+    auto layOut = sized && ! ours && createIfMissing;
+    if (layOut)
+    {
+        LARGE_INTEGER zero {}, full {};
+        full.QuadPart = static_cast<LONGLONG> (layout.fileSize);
+        layOut = ::SetFilePointerEx (file, zero, nullptr, FILE_BEGIN) && ::SetEndOfFile (file)
+                 && ::SetFilePointerEx (file, full, nullptr, FILE_BEGIN) && ::SetEndOfFile (file);
+    }
+
+    if (current || layOut)
+    {
+        const auto mapping = ::CreateFileMappingW (file, nullptr, PAGE_READWRITE, 0, 0, nullptr);
+        void* view = mapping != nullptr ? ::MapViewOfFile (mapping, FILE_MAP_ALL_ACCESS, 0, 0, layout.fileSize) : nullptr;
+        if (mapping != nullptr)
+            ::CloseHandle (mapping);
+
+        if (view != nullptr)
+        {
+            mapped = view;
+            mappedSize = layout.fileSize;
+            if (layOut)
+            {
+                const Header fresh { {}, layout.version, layout.recordSize };
+                std::memcpy (view, &fresh, sizeof (fresh));
+                std::memcpy (view, layout.magic, sizeof (fresh.magic));
+            }
+        }
+    }
+
+    unlock();
+
+    if (mapped == nullptr)
+        close();
+
+    return mapped != nullptr;
+}
+
+void CompanionFile::close() noexcept
+{
+    if (mapped != nullptr)
+        ::UnmapViewOfFile (mapped);
+    mapped = nullptr;
+    mappedSize = 0;
+
+    if (descriptor >= 0)
+        ::CloseHandle (handleOf (descriptor));
+    descriptor = -1;
+}
+
+bool CompanionFile::lock() noexcept
+{
+    for (int attempt = 0; attempt < lockAttempts; ++attempt)
+    {
+        OVERLAPPED whole {};
+        if (::LockFileEx (handleOf (descriptor), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole))
+            return true;
+
+        if (::GetLastError() != ERROR_LOCK_VIOLATION)
+            return false;
+        ::Sleep (1);
+    }
+    return false;
+}
+
+void CompanionFile::unlock() noexcept
+{
+    OVERLAPPED whole {};
+    ::UnlockFileEx (handleOf (descriptor), 0, MAXDWORD, MAXDWORD, &whole);
+}
+
+std::string CompanionFile::pathNextTo (const std::string& tablePath, const char* fileName)
+{
+    const auto slash = tablePath.find_last_of ("/\\");
+    return (slash == std::string::npos ? std::string() : tablePath.substr (0, slash + 1)) + fileName;
+}
+
+} // namespace keyferry
