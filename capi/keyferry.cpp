@@ -9,6 +9,7 @@
 #include <sender/Scheduler.h>
 #include <sender/SenderTable.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -18,6 +19,7 @@ struct keyferry_table
 {
     keyferry::SenderTable table;
     std::string path;
+    keyferry::BlockClockFile clocks; // opened on first use
 };
 
 struct keyferry_link
@@ -102,6 +104,7 @@ const char* keyferry_describe (keyferry_result result)
     {
         case KEYFERRY_INVALID_ARGUMENT: return "invalid argument: a null handle or pointer";
         case KEYFERRY_OUT_OF_MEMORY: return "out of memory";
+        case KEYFERRY_NO_CLOCK: return "the receiver publishes no clock";
         case KEYFERRY_OK: case KEYFERRY_NO_RECEIVERS: case KEYFERRY_TABLE_WRONG_SIZE: case KEYFERRY_TABLE_UNAVAILABLE:
         case KEYFERRY_SLOT_OUT_OF_RANGE: case KEYFERRY_SLOT_NOT_HELD: case KEYFERRY_RECEIVER_CHANGED: case KEYFERRY_EMPTY_MESSAGE:
         case KEYFERRY_MESSAGE_TOO_LARGE: case KEYFERRY_NOT_ONE_MESSAGE: case KEYFERRY_RING_FULL: case KEYFERRY_NO_TRANSPORT:
@@ -235,6 +238,55 @@ keyferry_result keyferry_request_reset (keyferry_link* link)
 uint32_t keyferry_free_bytes (const keyferry_link* link)
 {
     return link == nullptr ? 0 : link->link.freeBytes();
+}
+
+keyferry_result keyferry_link_clock (keyferry_link* link, keyferry_clock* clock)
+{
+    if (link == nullptr || clock == nullptr || clock->struct_size < sizeof (std::uint32_t) * 2)
+        return KEYFERRY_INVALID_ARGUMENT;
+
+    if (const auto state = link->link.claimState(); state != keyferry::SendResult::ok)
+        return toC (state);
+
+    return guarded ([&]
+    {
+        auto& clocks = link->table->clocks;
+        if (! clocks.isOpen())
+            clocks.open (keyferry::BlockClockFile::pathNextTo (link->table->path), false);
+
+        keyferry::BlockClock read;
+        const auto slot = link->link.slotIndex();
+        if (! clocks.isOpen() || ! keyferry::read (clocks.shared()->clocks[slot], read))
+            return KEYFERRY_NO_CLOCK;
+
+        // Only this claim's clock: compare the identifier the record carries with the link's.
+        char id[keyferry::IdFieldSize] {};
+        std::memcpy (id, link->link.receiverId().data(), std::min (link->link.receiverId().size(), sizeof (id) - 1));
+        std::uint64_t claim[keyferry::ClaimIdWords];
+        keyferry::claimIdWords (id, claim);
+        if (! std::equal (std::begin (claim), std::end (claim), std::begin (read.claimId)))
+            return KEYFERRY_NO_CLOCK;
+
+        keyferry_clock full {};
+        full.struct_size = static_cast<uint32_t> (sizeof (full));
+        full.flags = read.flags;
+        full.block_start_nanos = read.blockStartNanos;
+        full.sample_count = read.sampleCount;
+        full.block_length = read.blockLength;
+        full.time_signature = read.timeSignature;
+        full.sample_rate = read.sampleRate;
+        full.tempo = read.tempo;
+        full.ppq_position = read.ppqPosition;
+        full.host_sample_position = read.hostSamplePosition;
+        full.late_messages = read.lateMessages;
+
+        // As much as the caller's version of the struct holds; it keeps the size it gave.
+        const auto size = std::min<std::size_t> (clock->struct_size, sizeof (full));
+        const auto callerSize = clock->struct_size;
+        std::memcpy (clock, &full, size);
+        clock->struct_size = callerSize;
+        return KEYFERRY_OK;
+    });
 }
 
 keyferry_result keyferry_scheduler_new (keyferry_link* link, double latency_seconds, keyferry_scheduler** scheduler)

@@ -53,7 +53,8 @@ typedef enum keyferry_result
     KEYFERRY_NO_TRANSPORT = 11,      /* following: the host gives no tempo and position, or did not play */
     KEYFERRY_TRANSPORT_STOPPED = 12, /* following: the host's transport stopped */
     KEYFERRY_INVALID_ARGUMENT = 13,  /* a null handle or pointer where one is needed */
-    KEYFERRY_OUT_OF_MEMORY = 14
+    KEYFERRY_OUT_OF_MEMORY = 14,
+    KEYFERRY_NO_CLOCK = 15           /* the receiver publishes no clock (for this claim) */
 } keyferry_result;
 
 /* Any thread. Words for a result, e.g. "ring full"; never null. */
@@ -113,6 +114,37 @@ KEYFERRY_API keyferry_result keyferry_request_reset (keyferry_link* link);
 
 /* Bytes that could be written now: back-pressure, before KEYFERRY_RING_FULL. */
 KEYFERRY_API uint32_t keyferry_free_bytes (const keyferry_link* link);
+
+/* ---- The receiver's block clock (docs/CLOCKS.md) ----------------------------------------- */
+
+#define KEYFERRY_CLOCK_HAS_PLAY_HEAD 1u
+#define KEYFERRY_CLOCK_PLAYING 2u
+#define KEYFERRY_CLOCK_TEMPO_KNOWN 4u
+#define KEYFERRY_CLOCK_PPQ_KNOWN 8u
+#define KEYFERRY_CLOCK_TIME_SIGNATURE_KNOWN 16u
+#define KEYFERRY_CLOCK_HOST_SAMPLE_KNOWN 32u
+#define KEYFERRY_CLOCK_TIMED_DELIVERY 64u
+
+/* Where the receiver's latest audio block sat. Versioned by its size: set struct_size to
+ * sizeof (keyferry_clock) before the call; later versions only add fields at the end. */
+typedef struct keyferry_clock
+{
+    uint32_t struct_size;
+    uint32_t flags;                  /* KEYFERRY_CLOCK_* */
+    uint64_t block_start_nanos;      /* when the block began, on CLOCK_MONOTONIC */
+    uint64_t sample_count;           /* samples the receiver processed under this claim before it */
+    uint32_t block_length;
+    uint32_t time_signature;         /* numerator | denominator << 16 */
+    double sample_rate;
+    double tempo;                    /* quarter notes per minute */
+    double ppq_position;             /* quarter notes at the block's first sample */
+    int64_t host_sample_position;
+    uint64_t late_messages;          /* timed delivery: messages that came after their sample */
+} keyferry_clock;
+
+/* The link's receiver's latest block clock; KEYFERRY_NO_CLOCK where it publishes none, and
+ * KEYFERRY_RECEIVER_CHANGED or KEYFERRY_SLOT_NOT_HELD once it has let the slot go. */
+KEYFERRY_API keyferry_result keyferry_link_clock (keyferry_link* link, keyferry_clock* clock);
 
 /* ---- The scheduler: events on their exact samples ----------------------------------------- */
 

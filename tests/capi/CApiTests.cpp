@@ -4,6 +4,8 @@
 #include "../support/TemporaryHome.h"
 
 #include <keyferry.h>
+
+#include <clock/BlockClockFile.h>
 #include <table/ReceiverTable.h>
 
 #include <gtest/gtest.h>
@@ -127,4 +129,43 @@ TEST_F (CApi, SchedulerWithoutAClockSendsAsDue)
     EXPECT_EQ (keyferry_scheduler_pump (scheduler), KEYFERRY_OK);
     EXPECT_EQ (keyferry_scheduler_finished (scheduler), 1);
     EXPECT_EQ (drain(), (std::vector<std::vector<std::uint8_t>> { { 0x90, 60, 100 } }));
+}
+
+TEST_F (CApi, ClockIsTheClaimsOwnOrNone)
+{
+    openAndLink();
+    keyferry_clock clock {};
+    clock.struct_size = sizeof (clock);
+    EXPECT_EQ (keyferry_link_clock (link, &clock), KEYFERRY_NO_CLOCK) << "no clock file yet";
+
+    // A receiver's block clock for this claim, as its processor would publish it.
+    keyferry::BlockClockFile clocks;
+    ASSERT_TRUE (clocks.open (keyferry::BlockClockFile::pathNextTo (ReceiverTable::getTableFile().getFullPathName().toStdString()), true));
+    char id[keyferry::IdFieldSize];
+    ASSERT_TRUE (receiver.CopyClaimId (0, id));
+    keyferry::BlockClock published;
+    keyferry::claimIdWords (id, published.claimId);
+    published.sampleCount = 9600;
+    published.blockLength = 64;
+    published.sampleRate = 48000.0;
+    published.flags = keyferry::clockHasPlayHead;
+    keyferry::publish (clocks.shared()->clocks[0], published);
+
+    ASSERT_EQ (keyferry_link_clock (link, &clock), KEYFERRY_OK);
+    EXPECT_EQ (clock.sample_count, 9600u);
+    EXPECT_EQ (clock.block_length, 64u);
+    EXPECT_EQ (clock.sample_rate, 48000.0);
+    EXPECT_EQ (clock.flags, KEYFERRY_CLOCK_HAS_PLAY_HEAD);
+
+    // An older caller's smaller struct gets what it has room for.
+    struct { uint32_t struct_size, flags; uint64_t block_start_nanos, sample_count; } older {};
+    older.struct_size = sizeof (older);
+    ASSERT_EQ (keyferry_link_clock (link, reinterpret_cast<keyferry_clock*> (&older)), KEYFERRY_OK);
+    EXPECT_EQ (older.sample_count, 9600u);
+    EXPECT_EQ (older.struct_size, sizeof (older));
+
+    // Once the receiver has let go, there is no clock of its to read.
+    receiver.UnregisterReceiver (0);
+    receiver.RegisterReceiver ("Receiver");
+    EXPECT_EQ (keyferry_link_clock (link, &clock), KEYFERRY_RECEIVER_CHANGED);
 }

@@ -13,7 +13,7 @@ libdir=$(dirname "$(find "$work/prefix" -name keyferry.pc)")/..
 
 export PKG_CONFIG_PATH="$libdir/pkgconfig"
 # shellcheck disable=SC2046
-cc -std=c99 -Wall -Werror "$example" -o "$work/send_note" $(pkg-config --cflags --libs keyferry) -Wl,-rpath,"$libdir"
+cc -std=c99 -Wall -Werror "$example" -o "$work/send_note" $(pkg-config --cflags --libs keyferry)
 
 cmake -S "$consumer" -B "$work/consumer" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" -DEXAMPLE_SOURCE="$example" >/dev/null
 cmake --build "$work/consumer" >/dev/null
@@ -21,7 +21,7 @@ cmake --build "$work/consumer" >/dev/null
 mkdir -p "$work/home"
 for program in "$work/send_note" "$work/consumer/send_note"; do
     status=0
-    output=$(HOME="$work/home" LD_LIBRARY_PATH="$libdir" "$program" 2>&1) || status=$?
+    output=$(HOME="$work/home" "$program" 2>&1) || status=$?
     if [[ $status -ne 1 || "$output" != *"no receivers"* ]]; then
         echo "$program: exit $status, said: $output" >&2
         exit 1
