@@ -55,4 +55,5 @@ int panic (const Context&);
 int play (const Context&);
 int bridge (const Context&);
 int freeSlot (const Context&);
+int osc (const Context&);
 } // namespace cli

@@ -23,6 +23,7 @@ const Subcommand subcommands[] = {
     { "panic", cli::panic, "ask receivers to silence all notes", "keyferry panic RECEIVER | --all" },
     { "play", cli::play, "play a Standard MIDI File into a receiver in real time", "keyferry play FILE.mid RECEIVER [--latency MS] [--follow | --as-due] [--quiet]" },
     { "bridge", cli::bridge, "forward a live MIDI input port into a receiver", "keyferry bridge RECEIVER [--port NAME]" },
+    { "osc", cli::osc, "play OSC messages and time-tagged bundles into receivers", "keyferry osc [RECEIVER] [--port N] [--listen ADDRESS]" },
     { "free", cli::freeSlot, "free a receiver whose host ended without letting go", "keyferry free RECEIVER" },
 };
 
@@ -54,6 +55,15 @@ juce::String subcommandHelp (const Subcommand& command)
         text << "\nShows each slot's receiver number, whether a plug-in holds it, its name, identifier, the\n"
              << "bytes it has not read yet, and the holding process: alive, gone (it ended without letting\n"
              << "go), or unknown (it cannot be told from here). --json prints the same as a JSON array.\n";
+    else if (juce::String (command.name) == "osc")
+        text << "\nListens for OSC over UDP (127.0.0.1:9000 unless --listen and --port say otherwise) until\n"
+             << "Ctrl-C. /keyferry/N/KIND plays into receiver N (1-9), /keyferry/KIND into RECEIVER. KIND:\n"
+             << "    note_on CHANNEL KEY VELOCITY    note_off CHANNEL KEY [VELOCITY]    cc CHANNEL CONTROLLER VALUE\n"
+             << "    program CHANNEL PROGRAM         pitch_bend CHANNEL VALUE (-8192 to 8191)\n"
+             << "    raw BLOB (one MIDI message)     panic\n"
+             << "Numbers are int32 or float32, channels 1-16. A bundle tagged with a moment ahead plays on\n"
+             << "the receiver's sample for that moment; untagged, immediate and past ones as soon as they\n"
+             << "can (past ones count as late). A status line says what was sent and what dropped, and why.\n";
     else if (juce::String (command.name) == "free")
         text << "\nFrees the slot only if its holding process has provably ended, as a receiver's next claim\n"
              << "would; a running holder, or one that cannot be judged, is left alone.\n";
