@@ -146,6 +146,17 @@ TEST_F (OscRouting, WhatCannotBePlayedIsCountedByReasonAndChangesNothing)
     EXPECT_EQ (router.status(), "sent 0, 0 late, dropped 11 (3 unknown address, 6 bad arguments, 1 receiver not held, 1 not OSC)");
 }
 
+TEST_F (OscRouting, AFloodIsDroppedPastTheQueueNotHoarded)
+{
+    // Nothing is written while the flood comes in: every message waits in the queue.
+    for (std::size_t i = 0; i < OscRouter::maxQueued + 10; ++i)
+        router.handle (message ("/keyferry/1/note_on", { 1, 60, 100 }));
+
+    EXPECT_EQ (router.dropped (OscRouter::flooded), 10);
+    router.pump();
+    EXPECT_EQ (router.sent() + router.dropped (OscRouter::ringFull), static_cast<long> (OscRouter::maxQueued));
+}
+
 TEST_F (OscRouting, FullRingIsCountedAndNothingElseIsLost)
 {
     for (int i = 0; i < 500; ++i)

@@ -154,6 +154,12 @@ void OscRouter::enqueue (int receiver, std::vector<std::uint8_t> bytes, bool pan
     const auto moment = timeTag ? monotonicAt (*timeTag) : now;
 
     const std::lock_guard<std::mutex> guard (queueLock);
+    if (queue.size() >= maxQueued)
+    {
+        drops[flooded].fetch_add (1);
+        return;
+    }
+
     queue.push_back ({ std::max (moment, now), arrivals++, receiver, panic, timeTag.has_value(), std::move (bytes) });
     if (timeTag && moment < now)
         queue.back().moment = moment; // already past: it goes first, and counts as late
@@ -268,7 +274,8 @@ void OscRouter::deliver (const Pending& pending)
 
 juce::String OscRouter::status() const
 {
-    const char* const words[numDrops] = { "unknown address", "bad arguments", "receiver not held", "ring full", "not OSC" };
+    const char* const words[numDrops] = { "unknown address", "bad arguments", "receiver not held", "ring full", "not OSC",
+                                          "queue full" };
     juce::StringArray reasons;
     long total = 0;
     for (int drop = 0; drop < numDrops; ++drop)

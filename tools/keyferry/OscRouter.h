@@ -38,6 +38,7 @@ public:
         notHeld,     // no receiver holds that number
         ringFull,
         malformed,   // not OSC at all (counted by the command's error handler)
+        flooded,     // more waiting than the queue holds
         numDrops
     };
 
@@ -66,6 +67,9 @@ public:
 
     // Bundles nested deeper than this are dropped.
     static constexpr int maxNesting = 8;
+
+    // Messages waiting for their moment at most; past that a flood is dropped, not hoarded.
+    static constexpr std::size_t maxQueued = 65536;
 
 private:
     // A message waiting for its moment (the monotonic clock), in arrival order among equals.
