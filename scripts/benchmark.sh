@@ -20,12 +20,14 @@ fi
 results=$(mktemp)
 throughput=$(mktemp)
 placement=$(mktemp)
-trap 'rm -f "$results" "$throughput" "$placement"' EXIT
+osc=$(mktemp)
+trap 'rm -f "$results" "$throughput" "$placement" "$osc"' EXIT
 "$build_dir/benchmarks/keyferry_benchmarks" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
     --benchmark_min_time=0.2 --benchmark_format=json >"$results"
 for block in 64 512; do
     "$build_dir/benchmarks/keyferry_throughput" --seconds=5 --block="$block" --rate=48000 >>"$throughput"
 done
 python3 "$root/scripts/measure-placement.py" "$build_dir" >"$placement"
-python3 "$root/scripts/performance-report.py" "$results" "$throughput" "$placement" >"$root/docs/PERFORMANCE.md"
+python3 "$root/scripts/measure-osc.py" "$build_dir" >"$osc"
+python3 "$root/scripts/performance-report.py" "$results" "$throughput" "$placement" "$osc" >"$root/docs/PERFORMANCE.md"
 echo "wrote $root/docs/PERFORMANCE.md"

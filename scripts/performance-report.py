@@ -66,6 +66,15 @@ def main():
                   open(sys.argv[3]).read().rstrip(), "",
                   "![Placement error per note of the pulse, as due and timed](placement.png)", ""]
 
+    if len(sys.argv) > 4:
+        lines += ["", "## OSC time tags and throughput", "",
+                  "`scripts/measure-osc.py`: bundles tagged 50 ms ahead, one every 100 ms, sent to `keyferry osc` in front "
+                  "of the plug-in in `keyferry-host` (512 samples a block), against the host sample that belongs to the "
+                  "tag's moment (the host prints when its sample 0 is due on the monotonic clock). The tool maps a moment "
+                  "to samples through the latest block clock at the nominal rate, without filtering the callbacks' "
+                  "jitter or tracking the drift yet: the drift shows as its share of the 50 ms, the jitter as the worst "
+                  "cases.", "", open(sys.argv[4]).read().rstrip(), ""]
+
     base, ours = t["BM_Send_Memcpy"], t["BM_Send_Append"]
     lines += ["", "## The sender's append", "",
               "| memcpy of the 9 bytes (ns) | RingWriter::append (ns) | Ratio |", "|---|---|---|",

@@ -160,14 +160,17 @@ int run (const juce::File& bundle, const RunOptions& options)
 
     std::signal (SIGINT, onStop);
     std::signal (SIGTERM, onStop);
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+
+    // The moment sample 0 is due, on the monotonic clock, for measuring where events land.
     std::cout << "ready: receiver " << slot + 1 << ", " << blockSize << (options.varyBlocks ? " samples per block at most" : " samples per block")
-              << " at " << sampleRate << " Hz\n"
+              << " at " << sampleRate << " Hz, sample 0 at "
+              << std::chrono::duration_cast<std::chrono::nanoseconds> (start.time_since_epoch()).count() << " ns\n"
               << "    block  sample   time (s)  since first  event\n"
               << std::flush;
 
-    using Clock = std::chrono::steady_clock;
     const auto totalSamples = options.seconds > 0.0 ? static_cast<juce::int64> (options.seconds * sampleRate) : -1;
-    const auto start = Clock::now();
     juce::Random random (1);
     juce::MidiBuffer midi;
     long events = 0, block = 0;

@@ -169,6 +169,7 @@ void OscRouter::enqueue (int receiver, std::vector<std::uint8_t> bytes, bool pan
 void OscRouter::pump()
 {
     const auto horizon = keyferry::monotonicNanos() + lookaheadNanos;
+    const auto order = [] (const Pending& a, const Pending& b) { return later (a, b); };
 
     for (;;)
     {
@@ -177,11 +178,21 @@ void OscRouter::pump()
             const std::lock_guard<std::mutex> guard (queueLock);
             if (queue.empty() || queue.front().moment > horizon)
                 return;
-            std::pop_heap (queue.begin(), queue.end(), [] (const Pending& a, const Pending& b) { return later (a, b); });
+            std::pop_heap (queue.begin(), queue.end(), order);
             next = std::move (queue.back());
             queue.pop_back();
         }
-        deliver (next);
+
+        // A full ring is back-pressure: the message goes back first in line, and nothing is lost
+        // until the queue itself overflows.
+        if (! deliver (next))
+        {
+            ringFullWaits.fetch_add (1);
+            const std::lock_guard<std::mutex> guard (queueLock);
+            queue.push_back (std::move (next));
+            std::push_heap (queue.begin(), queue.end(), order);
+            return;
+        }
     }
 }
 
@@ -236,17 +247,17 @@ std::optional<std::int64_t> OscRouter::sampleFor (Target& target, std::uint64_t 
     return std::llround (static_cast<double> (clock.sampleCount) + sinceBlock * clock.sampleRate / 1.0e9);
 }
 
-void OscRouter::deliver (const Pending& pending)
+bool OscRouter::deliver (const Pending& pending)
 {
     auto* target = targetFor (pending.receiver);
     if (target == nullptr)
-        return;
+        return true;
 
     target->played = true;
     if (pending.panic)
     {
         target->link->requestReset();
-        return;
+        return true;
     }
 
     // Timed, the position is the low 32 bits of the receiver's sample count; as due, the start
@@ -261,6 +272,9 @@ void OscRouter::deliver (const Pending& pending)
     const auto& bytes = pending.bytes;
     const auto result = target->link->send ({ position, bytes.data(), bytes.size() });
 
+    if (result == keyferry::SendResult::ringFull)
+        return false;
+
     if (result == keyferry::SendResult::ok)
     {
         sentMessages.fetch_add (1);
@@ -268,8 +282,9 @@ void OscRouter::deliver (const Pending& pending)
     }
     else
     {
-        drops[result == keyferry::SendResult::ringFull ? ringFull : notHeld].fetch_add (1);
+        drops[notHeld].fetch_add (1);
     }
+    return true;
 }
 
 juce::String OscRouter::status() const
@@ -286,7 +301,8 @@ juce::String OscRouter::status() const
         }
 
     return "sent " + juce::String (sent()) + ", " + juce::String (late()) + " late, dropped " + juce::String (total)
-           + (reasons.isEmpty() ? juce::String() : " (" + reasons.joinIntoString (", ") + ")");
+           + (reasons.isEmpty() ? juce::String() : " (" + reasons.joinIntoString (", ") + ")")
+           + (waits() > 0 ? ", waited on a full ring " + juce::String (waits()) + " times" : juce::String());
 }
 
 std::vector<int> OscRouter::receiversPlayed() const

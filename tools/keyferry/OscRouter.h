@@ -36,7 +36,7 @@ public:
         unknownAddress,
         badArguments,
         notHeld,     // no receiver holds that number
-        ringFull,
+        ringFull,    // unused as a drop: a full ring holds the queue back (see waits())
         malformed,   // not OSC at all (counted by the command's error handler)
         flooded,     // more waiting than the queue holds
         numDrops
@@ -59,6 +59,7 @@ public:
     // Any thread.
     long sent() const noexcept { return sentMessages.load(); }
     long late() const noexcept { return lateMessages.load(); }
+    long waits() const noexcept { return ringFullWaits.load(); } // times a full ring held the queue back
     long dropped (Drop reason) const noexcept { return drops[reason].load(); }
     juce::String status() const;
 
@@ -95,7 +96,7 @@ private:
     Target* targetFor (int receiver);
     std::optional<std::int64_t> sampleFor (Target& target, std::uint64_t moment);
     void enqueue (int receiver, std::vector<std::uint8_t> bytes, bool panic, std::optional<juce::uint64> timeTag);
-    void deliver (const Pending& pending);
+    bool deliver (const Pending& pending); // false: the ring is full, try again later
 
     keyferry::SenderTable& table;
     keyferry::BlockClockFile& clocks;
@@ -104,6 +105,6 @@ private:
     std::mutex queueLock;
     std::vector<Pending> queue;                      // a heap on (moment, sequence)
     std::uint64_t arrivals = 0;
-    std::atomic<long> sentMessages { 0 }, lateMessages { 0 };
+    std::atomic<long> sentMessages { 0 }, lateMessages { 0 }, ringFullWaits { 0 };
     std::atomic<long> drops[numDrops] {};
 };
