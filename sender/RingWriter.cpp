@@ -151,15 +151,15 @@ bool RingWriter::publish (const Written& written) noexcept
     return slot.writePos.compare_exchange_strong (expected, written.to);
 }
 
-bool RingWriter::withdraw (const Written& written) noexcept
+RingWriter::Withdrawal RingWriter::withdraw (const Written& written) noexcept
 {
     // Already read: the messages were delivered and both positions agree.
     if (slot.readPos.load() == written.to)
-        return false;
+        return Withdrawal::alreadyRead;
 
     auto expected = written.to;
     if (! slot.writePos.compare_exchange_strong (expected, written.from))
-        return false;
+        return Withdrawal::overtaken;
 
     // A drain that loaded writePos just before the take-back may have finished meanwhile: then the
     // messages were delivered, and writePos goes forward again so that the positions agree.
@@ -167,10 +167,10 @@ bool RingWriter::withdraw (const Written& written) noexcept
     {
         expected = written.from;
         slot.writePos.compare_exchange_strong (expected, written.to);
-        return false;
+        return Withdrawal::alreadyRead;
     }
 
-    return true;
+    return Withdrawal::withdrawn;
 }
 
 SendResult RingWriter::append (const OutgoingMessage* messages, std::size_t count, std::size_t& accepted) noexcept

@@ -56,16 +56,22 @@ public:
     // it (a claim resetting it to 0) or nothing was accepted.
     bool publish (const Written& written) noexcept;
 
+    enum class Withdrawal
+    {
+        withdrawn,    // writePos is back at written.from: nobody reads the messages
+        alreadyRead,  // a receiver had read up to written.to: they were delivered
+        overtaken     // writePos moved on (a claim reset it, or a peer appended behind)
+    };
+
     // Takes a publication back when the claim changed after publish(): writePos goes back to
-    // written.from unless a receiver has read up to written.to already (then they were
-    // delivered) or writePos moved on (a claim, or a peer appending behind). True if taken back.
+    // written.from unless a receiver has read up to written.to already or writePos moved on.
     //
     // What remains: a drain that loaded writePos between publish() and the take-back and stores
     // readPos only after withdraw() has looked at it a second time. The messages then reach the
     // new holder, which then stands at written.to with writePos at written.from and walks the
     // stale bytes between in its next block. That needs a claim, a drain and this call to meet
     // within the few instructions between publish() and withdraw().
-    bool withdraw (const Written& written) noexcept;
+    Withdrawal withdraw (const Written& written) noexcept;
 
     // Any thread (the slot's one writer). Appends and publishes one message.
     SendResult append (const OutgoingMessage& message) noexcept;

@@ -129,12 +129,17 @@ SendResult ReceiverLink::send (const OutgoingMessage* messages, std::size_t coun
 
     reach (SendStage::published);
 
-    // A claim that came before the publication but after the check reset writePos to the very
-    // value the publication expected (0): only the identifier tells.
-    if (const auto state = claimState(); state != SendResult::ok)
+    // Published over a writePos other than 0, the messages went to this link's receiver: a claim
+    // in between would have reset writePos to 0 and failed the publication. Over 0 a claim that
+    // came after the check resets writePos to the very value the publication expected, and only
+    // the identifier tells.
+    if (written.from == 0)
     {
-        writer.withdraw (written);
-        return state;
+        if (const auto state = claimState(); state != SendResult::ok)
+        {
+            writer.withdraw (written);
+            return state;
+        }
     }
 
     accepted = written.accepted;

@@ -53,11 +53,12 @@ private:
 
 // One receiver's claim of one slot, as a peer addresses it. The table must outlive the link.
 //
-// A send checks the claim, writes, publishes, and checks the claim again: a receiver that
-// released the slot and another that claimed it between the first check and the publication
-// would otherwise get this link's messages. Then the publication is taken back (see
-// RingWriter::withdraw for the narrow window that remains) and the send reports receiverChanged,
-// or slotNotHeld when nobody claimed the slot again.
+// A send checks the claim, writes and publishes with a compare-exchange from the writePos it
+// started at. A claim in between resets writePos to 0, so the publication fails, unless writePos
+// was 0 already (every fresh claim, every wrap published as 0): then the send checks the claim
+// again after publishing, and where it changed takes the publication back (see
+// RingWriter::withdraw for the narrow window that remains) and reports receiverChanged, or
+// slotNotHeld when nobody claimed the slot again.
 class ReceiverLink
 {
 public:

@@ -47,6 +47,7 @@ bool HolderFile::open (const std::string& path, bool createIfMissing)
     const CompanionFile::Layout layout { HolderFileMagic, HolderFileVersion, sizeof (HolderRecord), HolderFileSize };
     if (file.open (path, layout, createIfMissing))
         mapped = static_cast<SharedHolderTable*> (file.data());
+    self = currentProcess();
     return mapped != nullptr;
 }
 
@@ -55,7 +56,6 @@ void HolderFile::recordClaim (int index, const char (&id)[IdFieldSize]) noexcept
     if (mapped == nullptr || index < 0 || index >= NumSlots)
         return;
 
-    const auto self = currentProcess();
     IdWords claimId;
     wordsOf (id, claimId);
 

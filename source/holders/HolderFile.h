@@ -31,7 +31,9 @@ public:
     bool isOpen() const noexcept { return mapped != nullptr; }
 
     // Message thread of the holder. Records the calling process as the holder of the claim of
-    // slot 'index' under the identifier 'id' (the slot's id field, just written).
+    // slot 'index' under the identifier 'id' (the slot's id field, just written). A process
+    // killed between its claim and this record leaves a claim nobody can judge: that slot stays
+    // held. The record is a few stores, so the window is a matter of nanoseconds.
     void recordClaim (int index, const char (&id)[IdFieldSize]) noexcept;
 
     struct Holder
@@ -70,6 +72,7 @@ private:
 
     CompanionFile file;
     SharedHolderTable* mapped = nullptr;
+    ProcessIdentity self; // read once at open: a claim's record is then a few stores
 };
 
 } // namespace keyferry

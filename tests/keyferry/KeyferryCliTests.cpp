@@ -208,10 +208,13 @@ TEST_F (KeyferryCli, FreeReleasesOnlyTheSlotOfAHolderThatHasEnded)
         << freed.err;
 
     // Held by a process that has ended.
+    const auto holdersPath = home.getTableFile().getSiblingFile ("holders.dat").getFullPathName().toStdString();
     const auto child = ::fork();
     if (child == 0)
     {
-        holders.recordClaim (0, slot (0).id);
+        keyferry::HolderFile own; // names this process, not the one that opened 'holders'
+        own.open (holdersPath, false);
+        own.recordClaim (0, slot (0).id);
         ::_exit (0);
     }
     ASSERT_GT (child, 0);
