@@ -71,8 +71,8 @@ def main():
                   "`scripts/measure-osc.py`: bundles tagged 50 ms ahead, one every 100 ms, sent to `keyferry osc` in front "
                   "of the plug-in in `keyferry-host` (512 samples a block), against the host sample that belongs to the "
                   "tag's moment (the host prints when its sample 0 is due on the monotonic clock). The tool maps a moment "
-                  "to samples through the latest block clock at the nominal rate, without filtering the callbacks' "
-                  "jitter or tracking the drift yet: the drift shows as its share of the 50 ms, the jitter as the worst "
+                  "to samples through a least-squares fit of the receiver's last 512 block clocks, which follows the "
+                  "drift and averages out the callbacks' jitter; a busy machine's late callbacks show as the worst "
                   "cases.", "", open(sys.argv[4]).read().rstrip(), ""]
 
     base, ours = t["BM_Send_Memcpy"], t["BM_Send_Append"]

@@ -168,6 +168,14 @@ void OscRouter::enqueue (int receiver, std::vector<std::uint8_t> bytes, bool pan
 
 void OscRouter::pump()
 {
+    // Every block clock the receivers published since, for the fit of where their samples stand.
+    for (auto& target : targets)
+    {
+        keyferry::BlockClock clock;
+        if (target.timed && target.link && keyferry::read (clocks.shared()->clocks[target.link->slotIndex()], clock))
+            target.fit.add (clock.sampleCount, clock.blockStartNanos);
+    }
+
     const auto horizon = keyferry::monotonicNanos() + lookaheadNanos;
     const auto order = [] (const Pending& a, const Pending& b) { return later (a, b); };
 
@@ -206,6 +214,7 @@ OscRouter::Target* OscRouter::targetFor (int receiver)
     keyferry::SendResult result {};
     target.link = table.link (receiver - 1, result);
     target.timed = false;
+    target.fit.clear();
 
     if (! target.link)
     {
@@ -243,6 +252,10 @@ std::optional<std::int64_t> OscRouter::sampleFor (Target& target, std::uint64_t 
     if (! target.timed || ! keyferry::read (clocks.shared()->clocks[slot], clock) || clock.sampleRate <= 0.0)
         return std::nullopt;
 
+    if (const auto fitted = target.fit.sampleAt (moment))
+        return std::llround (*fitted);
+
+    // Until enough blocks are in: the latest block at the nominal rate.
     const auto sinceBlock = static_cast<double> (static_cast<std::int64_t> (moment - clock.blockStartNanos));
     return std::llround (static_cast<double> (clock.sampleCount) + sinceBlock * clock.sampleRate / 1.0e9);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "BlockClockFit.h"
+
 #include <clock/BlockClockFile.h>
 #include <sender/SenderTable.h>
 
@@ -89,6 +91,7 @@ private:
         std::optional<keyferry::ReceiverLink> link;
         bool timed = false;      // the receiver holds messages until their sample for this claim
         bool played = false;
+        BlockClockFit fit;       // its samples on the monotonic clock
     };
 
     void route (const juce::OSCBundle& bundle, int depth);
