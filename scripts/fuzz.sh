@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds the fuzz target with clang (libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer),
-# makes the seed corpus with the sender library, and fuzzes for the given number of seconds
-# (default 60). The corpus grows in build-fuzz/corpus across runs.
+# Builds the fuzz targets with clang (libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer),
+# makes the table target's seed corpus with the sender library, and fuzzes each target for the
+# given number of seconds (default 60). The corpora grow in build-fuzz across runs.
 #   scripts/fuzz.sh [SECONDS]
 set -euo pipefail
 
@@ -11,24 +11,31 @@ readonly seconds="${1:-60}"
 export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
 
 CC=clang CXX=clang++ KEYFERRY_BUILD_TYPE=RelWithDebInfo "$root/scripts/configure.sh" "$build_dir" -DKEYFERRY_FUZZ=ON
-cmake --build "$build_dir" --target receiver_table_fuzzer make_seed_corpus
+cmake --build "$build_dir" --target receiver_table_fuzzer osc_router_fuzzer make_seed_corpus
 
-mkdir -p "$build_dir/corpus"
+mkdir -p "$build_dir/corpus" "$build_dir/corpus-osc"
 "$build_dir/fuzz/make_seed_corpus" "$build_dir/corpus"
 
 home=$(mktemp -d)
-log="$build_dir/fuzz.log"
 trap 'rm -rf "$home"' EXIT
 cd "$build_dir"
-status=0
-HOME="$home" ./fuzz/receiver_table_fuzzer -max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 \
-    -print_final_stats=1 corpus >"$log" 2>&1 || status=$?
 
-# The final statistics, or the whole report of whatever it found.
-if ((status == 0)); then
-    grep -E '^(#[0-9]+ +DONE|stat::)' "$log"
-else
-    cat "$log"
-    echo "fuzz: the fuzzer found a problem (exit status $status); the input is in $build_dir" >&2
-fi
+# fuzz TARGET CORPUS: prints the final statistics, or the whole report of whatever it found.
+fuzz() {
+    local log="$build_dir/$1.log" status=0
+    echo "-- $1"
+    HOME="$home" "./fuzz/$1" -max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 -print_final_stats=1 "$2" \
+        >"$log" 2>&1 || status=$?
+    if ((status == 0)); then
+        grep -E '^(#[0-9]+ +DONE|stat::)' "$log"
+    else
+        cat "$log"
+        echo "fuzz: $1 found a problem (exit status $status); the input is in $build_dir" >&2
+    fi
+    return "$status"
+}
+
+status=0
+fuzz receiver_table_fuzzer corpus || status=$?
+fuzz osc_router_fuzzer corpus-osc || status=$?
 exit "$status"

@@ -41,6 +41,6 @@ if command -v x86_64-w64-mingw32-g++-posix >/dev/null && [[ -x /usr/lib/wine/win
     KEYFERRY_WINDOWS_BUILD_DIR="$build_dir-windows" "$root/scripts/test-windows.sh"
 fi
 
-# The table code under libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer.
-echo "== fuzz for 60 s"
+# The table code and the OSC router under libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer.
+echo "== fuzz for 60 s each"
 "$root/scripts/fuzz.sh" 60

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <thread>
 
@@ -69,9 +70,30 @@ protected:
         router.pump();
     }
 
+    // Receiver 1's clock as its block would publish it, saying yes to timed delivery, at sample
+    // 1'000'000; and the router's clocks.dat open.
+    void publishReceiverClock (double sampleRate)
+    {
+        const auto path = keyferry::BlockClockFile::pathNextTo (keyferry::MappedTableFile::defaultPath());
+        ASSERT_TRUE (receiverClocks.open (path, true));
+        ASSERT_TRUE (clocks.open (path, false));
+
+        char id[keyferry::IdFieldSize] {};
+        std::strcpy (id, claimId);
+        keyferry::BlockClock clock;
+        keyferry::claimIdWords (id, clock.claimId);
+        clock.flags = keyferry::clockTimedDelivery;
+        clock.sampleRate = sampleRate;
+        clock.blockLength = 48;
+        clock.blockStartNanos = keyferry::monotonicNanos();
+        clock.sampleCount = 1'000'000;
+        keyferry::publish (receiverClocks.shared()->clocks[0], clock);
+    }
+
     static constexpr const char* claimId = "0123456789abcdef4123456789abcdef";
     TemporaryHome home;
     keyferry::SenderTable table;
+    keyferry::BlockClockFile receiverClocks;
     keyferry::BlockClockFile clocks; // none: as due
     OscRouter router { table, clocks, 1 };
 };
@@ -186,21 +208,7 @@ TEST_F (OscRouting, FullRingIsBackPressureAndNothingIsLost)
 // moment, on the sample for it, and a message that arrives later but plays now goes in first.
 TEST_F (OscRouting, TaggedBundlesArePlacedOnTheirSampleInTimeOrder)
 {
-    keyferry::BlockClockFile receiverClocks;
-    ASSERT_TRUE (receiverClocks.open (keyferry::BlockClockFile::pathNextTo (keyferry::MappedTableFile::defaultPath()), true));
-    ASSERT_TRUE (clocks.open (keyferry::BlockClockFile::pathNextTo (keyferry::MappedTableFile::defaultPath()), false));
-
-    // The receiver's clock, kept up as its blocks would, saying yes to timed delivery.
-    char id[keyferry::IdFieldSize] {};
-    std::strcpy (id, claimId);
-    keyferry::BlockClock clock;
-    keyferry::claimIdWords (id, clock.claimId);
-    clock.flags = keyferry::clockTimedDelivery;
-    clock.sampleRate = 48000.0;
-    clock.blockLength = 48;
-    clock.blockStartNanos = keyferry::monotonicNanos();
-    clock.sampleCount = 1'000'000;
-    keyferry::publish (receiverClocks.shared()->clocks[0], clock);
+    publishReceiverClock (48000.0);
 
     const auto nowSeconds = std::chrono::duration<double> (std::chrono::system_clock::now().time_since_epoch()).count();
     const auto tagFor = [] (double unixSeconds)
@@ -231,4 +239,27 @@ TEST_F (OscRouting, TaggedBundlesArePlacedOnTheirSampleInTimeOrder)
     EXPECT_EQ (written[1].bytes, (Bytes { 0x90, 64, 90 }));
     EXPECT_NEAR (written[1].position - written[0].position, 0.2 * 48000, 48 * 20) << "0.2 s later on the receiver's count";
     EXPECT_EQ (router.late(), 0);
+}
+
+// clocks.dat is anyone's to write: a clock whose rate puts the sample nowhere a receiver could
+// be plays the message as due rather than on a position made of an undefined conversion.
+TEST_F (OscRouting, DamagedClockPlaysAsDue)
+{
+    for (const auto rate : { std::nan (""), HUGE_VAL, -48000.0, 1.0e300 })
+    {
+        SCOPED_TRACE (rate);
+        publishReceiverClock (rate);
+        OscRouter fresh { table, clocks, 1 };
+        juce::OSCBundle ahead (juce::Time::getCurrentTime() + juce::RelativeTime::milliseconds (5));
+        ahead.addElement (message ("/keyferry/1/note_on", { 1, 64, 90 }));
+        fresh.handle (ahead);
+        for (int i = 0; i < 50 && fresh.sent() == 0; ++i)
+        {
+            std::this_thread::sleep_for (std::chrono::milliseconds (1));
+            fresh.pump();
+        }
+
+        ASSERT_EQ (fresh.sent(), 1);
+        EXPECT_EQ (ring().back(), (Written { 0, { 0x90, 64, 90 } }));
+    }
 }

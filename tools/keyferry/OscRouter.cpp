@@ -249,15 +249,18 @@ std::optional<std::int64_t> OscRouter::sampleFor (Target& target, std::uint64_t 
 {
     keyferry::BlockClock clock;
     const auto slot = target.link->slotIndex();
-    if (! target.timed || ! keyferry::read (clocks.shared()->clocks[slot], clock) || clock.sampleRate <= 0.0)
+    if (! target.timed || ! keyferry::read (clocks.shared()->clocks[slot], clock) || ! std::isfinite (clock.sampleRate)
+        || clock.sampleRate <= 0.0)
         return std::nullopt;
-
-    if (const auto fitted = target.fit.sampleAt (moment))
-        return std::llround (*fitted);
 
     // Until enough blocks are in: the latest block at the nominal rate.
     const auto sinceBlock = static_cast<double> (static_cast<std::int64_t> (moment - clock.blockStartNanos));
-    return std::llround (static_cast<double> (clock.sampleCount) + sinceBlock * clock.sampleRate / 1.0e9);
+    const auto sample = target.fit.sampleAt (moment).value_or (static_cast<double> (clock.sampleCount) + sinceBlock * clock.sampleRate / 1.0e9);
+
+    // clocks.dat is anyone's to write: a sample no receiver could reach plays as due.
+    if (! std::isfinite (sample) || std::abs (sample) > 0x1p62)
+        return std::nullopt;
+    return std::llround (sample);
 }
 
 bool OscRouter::deliver (const Pending& pending)
