@@ -68,12 +68,7 @@ def main():
 
     if len(sys.argv) > 4:
         lines += ["", "## OSC time tags and throughput", "",
-                  "`scripts/measure-osc.py`: bundles tagged 50 ms ahead, one every 100 ms, sent to `keyferry osc` in front "
-                  "of the plug-in in `keyferry-host` (512 samples a block), against the host sample that belongs to the "
-                  "tag's moment (the host prints when its sample 0 is due on the monotonic clock). The tool maps a moment "
-                  "to samples through a least-squares fit of the receiver's last 512 block clocks, which follows the "
-                  "drift and averages out the callbacks' jitter; a busy machine's late callbacks show as the worst "
-                  "cases.", "", open(sys.argv[4]).read().rstrip(), ""]
+                  "`scripts/measure-osc.py`: bundles tagged 50 ms ahead, one every 100 ms, sent to `keyferry osc` in front of the plug-in in `keyferry-host` (512 samples a block), against the host sample that belongs to the tag's moment (the host prints when its sample 0 is due on the monotonic clock). The tool maps a moment to samples through a least-squares fit of the receiver's last 512 block clocks, which follows the drift and averages out the callbacks' jitter. The receiver stamps a block's clock when the host calls it, and `keyferry-host` wakes for a block on average about 0.1 ms after it was due (it says how much when it stops), so every bundle lands that much early against the ideal schedule judged here; in a host, the callback is what the block's audio is timed from. The last column takes the host's mean lateness out: what is left is the tool's own error.", "", open(sys.argv[4]).read().rstrip(), ""]
 
     base, ours = t["BM_Send_Memcpy"], t["BM_Send_Append"]
     lines += ["", "## The sender's append", "",

@@ -176,13 +176,16 @@ int run (const juce::File& bundle, const RunOptions& options)
     long events = 0, block = 0;
     juce::int64 position = 0; // samples processed
     double firstEventTime = -1.0;
+    Clock::duration wokeLate {};
 
     for (; ! stopRequested.load() && (totalSamples < 0 || position < totalSamples); ++block)
     {
         // Block k starts when its first sample is due on the host's own clock, which runs
         // 'clockDrift' faster than the wall clock.
         const auto due = std::chrono::duration<double> (static_cast<double> (position) / sampleRate / (1.0 + options.clockDrift));
-        std::this_thread::sleep_until (start + std::chrono::duration_cast<Clock::duration> (due));
+        const auto dueAt = start + std::chrono::duration_cast<Clock::duration> (due);
+        std::this_thread::sleep_until (dueAt);
+        wokeLate += Clock::now() - dueAt; // the block's clock is stamped now, not when it was due
 
         const auto length = options.varyBlocks ? 1 + random.nextInt (blockSize) : blockSize;
         juce::AudioBuffer<float> audio (2, length);
@@ -212,7 +215,9 @@ int run (const juce::File& bundle, const RunOptions& options)
 
     instance->releaseResources();
     instance->setPlayHead (nullptr);
-    std::cout << "stopped after " << block << " blocks, " << events << " events out\n";
+    const auto meanWokeLate = std::chrono::duration<double, std::micro> (wokeLate).count() / static_cast<double> (std::max (block, 1L));
+    std::cout << "stopped after " << block << " blocks, " << events << " events out; woke " << juce::String (meanWokeLate, 1)
+              << " us after a block was due on average\n";
     return 0;
 }
 
