@@ -1,12 +1,15 @@
 // libFuzzer target: arbitrary bytes as the block clocks a receiver published (clocks.dat is
-// anyone's to write) and as a tree of OSC bundles and messages, routed into a held receiver's
-// ring. Checks that nothing crashes or overflows (AddressSanitizer, UndefinedBehaviorSanitizer),
-// that every message in the ring is one complete MIDI message, and that the router counts as
-// sent exactly what it wrote.
+// anyone's to write) and as OSC packets, routed into a held receiver's ring. A packet is either
+// the raw bytes of a datagram, read exactly as the receiving thread of `keyferry osc` reads one,
+// or a tree of bundles and messages built from the bytes, which reaches deeper into the router. Checks that nothing crashes or overflows
+// (AddressSanitizer, UndefinedBehaviorSanitizer), that every message in the ring is one complete
+// MIDI message, and that the router counts as sent exactly what it wrote.
 //
-// Input: a mode byte (bit 0: clocks.dat is open and the receiver says yes to timed delivery),
-// a count of block clocks and their fields, then the packet tree; whatever runs out reads as 0.
+// Input: a mode byte (bit 0: clocks.dat is open and the receiver says yes to timed delivery;
+// bit 1: the rest after the clocks is one raw datagram), a count of block clocks and their
+// fields, then the packets; whatever runs out reads as 0.
 
+#include <OscPacketReader.h>
 #include <OscRouter.h>
 
 #include <sender/RingWriter.h>
@@ -37,6 +40,14 @@ public:
     }
 
     bool empty() const { return at >= size; }
+
+    // All that is left, consumed.
+    std::pair<const std::uint8_t*, std::size_t> rest()
+    {
+        const auto left = std::make_pair (data + at, size - at);
+        at = size;
+        return left;
+    }
 
 private:
     const std::uint8_t* data;
@@ -172,7 +183,9 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
     slot.writePos.store (0);
 
     Bytes bytes (data, size);
-    const auto timed = (bytes.next<std::uint8_t>() & 1) != 0;
+    const auto mode = bytes.next<std::uint8_t>();
+    const auto timed = (mode & 1) != 0;
+    const auto raw = (mode & 2) != 0;
     auto& record = harness.clocks.shared()->clocks[0];
 
     keyferry::BlockClock clock;
@@ -197,6 +210,19 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
         if (bytes.next<std::uint8_t>() % 8 == 0)
             clock.claimId[0] ^= 1; // a claim the router did not ask about
         keyferry::publish (record, clock);
+        router.pump();
+    }
+
+    // One datagram, as the receiving thread hands it over: content, or counted as not OSC.
+    if (raw)
+    {
+        const auto [packet, packetSize] = bytes.rest();
+        if (const auto element = readOscPacket (packet, packetSize); ! element)
+            router.countMalformed();
+        else if (element->isMessage())
+            router.handle (element->getMessage());
+        else if (element->isBundle())
+            router.handle (element->getBundle());
         router.pump();
     }
 

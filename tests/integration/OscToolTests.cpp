@@ -112,14 +112,19 @@ TEST_F (OscTool, PacketsWrittenByHandPlayAndABundleAheadLandsOnItsSample)
     sendUdp (oscBundle (0.1, oscMessage ("/keyferry/note_on", { 1, 64, 90 })));
     sendUdp (Packet { 'n', 'o', 't', ' ', 'o', 's', 'c' });
     sendUdp (oscMessage ("/keyferry/1/note_on", { 1, 60 }));
+    // An address that is not text, which the framework's reader runs off the end of.
+    sendUdp (Packet { '/', 'k', 'e', 0xbf, 'v', 'r', 0xaf, 'q', 0x83, 'O', 'V', 0, 0, 'o', 'n', 0, 3, ',', 'i', 'a', 'b',
+                      'u', 'n', 'd', 'l', 'e', 0 });
+    sendUdp (oscMessage ("/keyferry/1/note_on", { 1, 62, 100 }));
     run (0.5);
 
-    ASSERT_EQ (received.size(), 2u);
+    ASSERT_EQ (received.size(), 3u);
     EXPECT_EQ (received[0].bytes, note (60));
-    EXPECT_EQ (received[1].bytes, (std::vector<std::uint8_t> { 0x90, 64, 90 }));
+    EXPECT_EQ (received[1].bytes, note (62));
+    EXPECT_EQ (received[2].bytes, (std::vector<std::uint8_t> { 0x90, 64, 90 }));
     // On the host's sample for the tag's moment (as due, it would have come 100 ms early), within
     // what this host's slept-for blocks can be late by on a busy machine: 5 ms.
-    EXPECT_NEAR (received[1].position, sampleAt (bundleMoment), 240.0);
+    EXPECT_NEAR (received[2].position, sampleAt (bundleMoment), 240.0);
 
     ::kill (tool.pid, SIGINT);
     std::string output;
@@ -131,7 +136,7 @@ TEST_F (OscTool, PacketsWrittenByHandPlayAndABundleAheadLandsOnItsSample)
     ::close (tool.toChild);
 
     EXPECT_TRUE (WIFEXITED (status) && WEXITSTATUS (status) == 130) << output;
-    EXPECT_NE (output.find ("sent 2, 0 late, dropped 2 (1 bad arguments, 1 not OSC), then asked for silence"), std::string::npos)
+    EXPECT_NE (output.find ("sent 3, 0 late, dropped 3 (1 bad arguments, 2 not OSC), then asked for silence"), std::string::npos)
         << output;
     EXPECT_EQ (process(), resetEvents());
 }

@@ -1,8 +1,10 @@
 #include "CliSupport.h"
+#include "OscPacketReader.h"
 #include "OscRouter.h"
 
 #include <chrono>
 #include <thread>
+#include <vector>
 
 namespace cli
 {
@@ -11,12 +13,44 @@ namespace
 constexpr int defaultPort = 9000;
 constexpr auto statusEvery = std::chrono::seconds (2);
 
-// Hands what the OSC receiver's thread gets to the router, on that thread.
-struct RouterListener final : juce::OSCReceiver::Listener<juce::OSCReceiver::RealtimeCallback>
+// Reads datagrams off the socket on a thread of its own and hands each, read as OSC, to the
+// router; what is not OSC is counted.
+class DatagramReader final : public juce::Thread
 {
-    explicit RouterListener (OscRouter& routerToUse) : router (routerToUse) {}
-    void oscMessageReceived (const juce::OSCMessage& message) override { router.handle (message); }
-    void oscBundleReceived (const juce::OSCBundle& bundle) override { router.handle (bundle); }
+public:
+    DatagramReader (juce::DatagramSocket& socketToRead, OscRouter& routerToUse)
+        : juce::Thread ("keyferry OSC reader"), socket (socketToRead), router (routerToUse)
+    {
+    }
+
+    ~DatagramReader() override { stopThread (1000); }
+
+private:
+    void run() override
+    {
+        std::vector<char> datagram (65535);
+        while (! threadShouldExit())
+        {
+            const auto ready = socket.waitUntilReady (true, 100);
+            if (ready < 0)
+                return;
+            if (ready == 0)
+                continue;
+
+            const auto size = socket.read (datagram.data(), static_cast<int> (datagram.size()), false);
+            if (size <= 0)
+                continue;
+
+            if (const auto element = readOscPacket (datagram.data(), static_cast<std::size_t> (size)); ! element)
+                router.countMalformed();
+            else if (element->isMessage())
+                router.handle (element->getMessage());
+            else if (element->isBundle())
+                router.handle (element->getBundle());
+        }
+    }
+
+    juce::DatagramSocket& socket;
     OscRouter& router;
 };
 } // namespace
@@ -69,17 +103,13 @@ int osc (const Context& context)
     clocks.open (keyferry::BlockClockFile::pathNextTo (context.tablePath), false);
 
     OscRouter router (table, clocks, defaultReceiver);
-    RouterListener listener (router);
     juce::DatagramSocket socket;
 
     if (! socket.bindToPort (port, listen))
         return context.fail (refused, "cannot listen for OSC on " + listen + ":" + juce::String (port) + " (taken, or not an address of this machine)");
 
-    juce::OSCReceiver receiver;
-    receiver.registerFormatErrorHandler ([&router] (const char*, int) { router.countMalformed(); });
-    receiver.addListener (&listener);
-    if (! receiver.connectToSocket (socket))
-        return context.fail (refused, "cannot listen for OSC on " + listen + ":" + juce::String (port));
+    DatagramReader reader (socket, router);
+    reader.startThread();
 
     context.out << "listening for OSC on " << listen << ":" << port << " (UDP)"
                 << (defaultReceiver > 0 ? ", /keyferry/KIND goes to receiver " + juce::String (defaultReceiver) : juce::String())
@@ -103,8 +133,7 @@ int osc (const Context& context)
         }
     }
 
-    receiver.removeListener (&listener);
-    receiver.disconnect();
+    reader.stopThread (1000);
     router.pump();
 
     // Whatever it played may still sound, and timed messages may wait in the ring.
