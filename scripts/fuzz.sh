@@ -15,14 +15,15 @@ cmake --build "$build_dir" --target receiver_table_fuzzer osc_router_fuzzer make
 
 mkdir -p "$build_dir/corpus" "$build_dir/corpus-osc"
 "$build_dir/fuzz/make_seed_corpus" "$build_dir/corpus"
-# Two raw datagrams for the OSC target to start from (mode 3: timed, raw; no block clocks): a note
-# and a bundle of it tagged "immediately".
+# Raw datagrams for the OSC target to start from (mode 3: timed, raw; no block clocks): a note, a
+# bundle of it tagged "immediately", and a MIDI-message argument.
 python3 - "$build_dir/corpus-osc" <<'PYTHON'
 import pathlib, struct, sys
 pad = lambda b: b + b"\0" * (4 - len(b) % 4)
 note = pad(b"/keyferry/1/note_on") + pad(b",iii") + struct.pack(">iii", 1, 60, 100)
 bundle = pad(b"#bundle") + struct.pack(">Qi", 1, len(note)) + note
-for name, packet in (("seed-note", note), ("seed-bundle", bundle)):
+midi = pad(b"/keyferry/1/raw") + pad(b",sm") + pad(b"x") + bytes([0, 0x90, 60, 100])
+for name, packet in (("seed-note", note), ("seed-bundle", bundle), ("seed-midi", midi)):
     (pathlib.Path(sys.argv[1]) / name).write_bytes(b"\3\0" + packet)
 PYTHON
 

@@ -116,15 +116,18 @@ TEST_F (OscTool, PacketsWrittenByHandPlayAndABundleAheadLandsOnItsSample)
     sendUdp (Packet { '/', 'k', 'e', 0xbf, 'v', 'r', 0xaf, 'q', 0x83, 'O', 'V', 0, 0, 'o', 'n', 0, 3, ',', 'i', 'a', 'b',
                       'u', 'n', 'd', 'l', 'e', 0 });
     sendUdp (oscMessage ("/keyferry/1/note_on", { 1, 62, 100 }));
+    // The OSC MIDI-message type: port, status, data 1, data 2.
+    sendUdp (Packet { '/', 'k', 'e', 'y', 'f', 'e', 'r', 'r', 'y', '/', '1', '/', 'r', 'a', 'w', 0, ',', 'm', 0, 0, 0, 0x90, 63, 100 });
     run (0.5);
 
-    ASSERT_EQ (received.size(), 3u);
+    ASSERT_EQ (received.size(), 4u);
     EXPECT_EQ (received[0].bytes, note (60));
     EXPECT_EQ (received[1].bytes, note (62));
-    EXPECT_EQ (received[2].bytes, (std::vector<std::uint8_t> { 0x90, 64, 90 }));
+    EXPECT_EQ (received[2].bytes, note (63));
+    EXPECT_EQ (received[3].bytes, (std::vector<std::uint8_t> { 0x90, 64, 90 }));
     // On the host's sample for the tag's moment (as due, it would have come 100 ms early), within
     // what this host's slept-for blocks can be late by on a busy machine: 5 ms.
-    EXPECT_NEAR (received[2].position, sampleAt (bundleMoment), 240.0);
+    EXPECT_NEAR (received[3].position, sampleAt (bundleMoment), 240.0);
 
     ::kill (tool.pid, SIGINT);
     std::string output;
@@ -136,7 +139,7 @@ TEST_F (OscTool, PacketsWrittenByHandPlayAndABundleAheadLandsOnItsSample)
     ::close (tool.toChild);
 
     EXPECT_TRUE (WIFEXITED (status) && WEXITSTATUS (status) == 130) << output;
-    EXPECT_NE (output.find ("sent 3, 0 late, dropped 3 (1 bad arguments, 2 not OSC), then asked for silence"), std::string::npos)
+    EXPECT_NE (output.find ("sent 4, 0 late, dropped 3 (1 bad arguments, 2 not OSC), then asked for silence"), std::string::npos)
         << output;
     EXPECT_EQ (process(), resetEvents());
 }

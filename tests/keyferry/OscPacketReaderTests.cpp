@@ -73,3 +73,35 @@ TEST (OscPacketReader, RefusesBundlesNestedPastAnyUse)
         packet = bundleOf (sized (packet));
     EXPECT_FALSE (oscAddressesArePrintable (packet.data(), packet.size()));
 }
+
+// The OSC MIDI-message type: port, status, data 1, data 2; a blob of the message's own bytes
+// comes out, beside arguments of other types and inside bundles.
+TEST (OscPacketReader, MidiMessageArgumentsArriveAsTheirBytes)
+{
+    const auto withMidi = [] (const char* tags, const Packet& arguments)
+    { return padded ("/keyferry/1/raw") + padded (tags) + arguments; };
+    const auto blobOf = [] (const juce::OSCArgument& argument)
+    {
+        const auto& blob = argument.getBlob();
+        const auto* data = static_cast<const std::uint8_t*> (blob.getData());
+        return Packet (data, data + blob.getSize());
+    };
+
+    const auto noteOn = readOscPacket (withMidi (",m", { 0, 0x90, 60, 100 }).data(), 24);
+    ASSERT_TRUE (noteOn && noteOn->isMessage());
+    ASSERT_EQ (noteOn->getMessage().size(), 1);
+    EXPECT_EQ (blobOf (noteOn->getMessage()[0]), (Packet { 0x90, 60, 100 }));
+
+    const auto mixed = bundleOf (sized (withMidi (",smim", padded ("x") + Packet { 3, 0xc1, 5, 0, 0, 0, 0, 7, 0, 0xf8, 0, 0 })));
+    const auto read = readOscPacket (mixed.data(), mixed.size());
+    ASSERT_TRUE (read && read->isBundle());
+    const auto& message = read->getBundle()[0].getMessage();
+    ASSERT_EQ (message.size(), 4);
+    EXPECT_EQ (message[0].getString(), "x");
+    EXPECT_EQ (blobOf (message[1]), (Packet { 0xc1, 5 }));
+    EXPECT_EQ (message[2].getInt32(), 7);
+    EXPECT_EQ (blobOf (message[3]), (Packet { 0xf8 }));
+
+    const auto cutShort = withMidi (",m", { 0, 0x90 });
+    EXPECT_FALSE (readOscPacket (cutShort.data(), cutShort.size()));
+}

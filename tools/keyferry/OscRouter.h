@@ -24,7 +24,7 @@
 // number):
 //     note_on CHANNEL KEY VELOCITY    note_off CHANNEL KEY [VELOCITY]    cc CHANNEL CONTROLLER VALUE
 //     program CHANNEL PROGRAM         pitch_bend CHANNEL VALUE (-8192 to 8191)
-//     raw BLOB (one complete MIDI message)                               panic
+//     raw BLOB (one complete MIDI message; an OSC MIDI-message argument arrives as one)    panic
 // Channels are 1-16. A message outside a bundle, or in a bundle tagged "immediately" or with a
 // moment already past, plays as soon as it can (past ones count as late); a bundle tagged with a
 // moment ahead plays on the receiver's sample for that moment, through the block clock the
