@@ -263,3 +263,20 @@ TEST_F (OscRouting, DamagedClockPlaysAsDue)
         EXPECT_EQ (ring().back(), (Written { 0, { 0x90, 64, 90 } }));
     }
 }
+
+// The receiver let go of its slot and another claimed it between two messages: the router links
+// to the new claim and plays there, never into the old claim's ring position.
+TEST_F (OscRouting, ANewClaimOfTheReceiverIsFollowed)
+{
+    handleAndPump (message ("/keyferry/1/note_on", { 1, 60, 100 }));
+    ASSERT_EQ (ring().size(), 1u);
+
+    auto& slot = table.image()->slots[0];
+    std::memcpy (slot.id, "fedcba9876543210fedcba9876543210", 32);
+    slot.readPos = 0; // a claim starts its ring afresh
+    slot.writePos = 0;
+    handleAndPump (message ("/keyferry/1/note_on", { 1, 61, 100 }));
+
+    EXPECT_EQ (ring(), (std::vector<Written> { { 0, { 0x90, 61, 100 } } }));
+    EXPECT_EQ (router.sent(), 2);
+}
