@@ -14,27 +14,6 @@
 namespace keyferry
 {
 
-MappedTableFile::~MappedTableFile()
-{
-    close();
-}
-
-MappedTableFile::MappedTableFile (MappedTableFile&& other) noexcept
-    : mapped (std::exchange (other.mapped, nullptr)), reason (std::move (other.reason))
-{
-}
-
-MappedTableFile& MappedTableFile::operator= (MappedTableFile&& other) noexcept
-{
-    if (this != &other)
-    {
-        close();
-        mapped = std::exchange (other.mapped, nullptr);
-        reason = std::move (other.reason);
-    }
-    return *this;
-}
-
 MappedTableFile::Status MappedTableFile::open (const std::string& path)
 {
     close();

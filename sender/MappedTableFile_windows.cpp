@@ -4,6 +4,7 @@
  #define NOMINMAX
 #endif
 #include <windows.h>
+#include <companion/WideText_windows.h>
 #include <shlobj.h>
 
 #include <string>
@@ -13,16 +14,6 @@ namespace keyferry
 {
 namespace
 {
-std::wstring wide (const std::string& text)
-{
-    if (text.empty())
-        return {};
-    const auto length = ::MultiByteToWideChar (CP_UTF8, 0, text.data(), static_cast<int> (text.size()), nullptr, 0);
-    std::wstring result (static_cast<std::size_t> (length), L'\0');
-    ::MultiByteToWideChar (CP_UTF8, 0, text.data(), static_cast<int> (text.size()), result.data(), length);
-    return result;
-}
-
 std::string narrow (const wchar_t* text)
 {
     const auto length = ::WideCharToMultiByte (CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
@@ -45,27 +36,6 @@ std::string systemWords (DWORD error)
     return text;
 }
 } // namespace
-
-MappedTableFile::~MappedTableFile()
-{
-    close();
-}
-
-MappedTableFile::MappedTableFile (MappedTableFile&& other) noexcept
-    : mapped (std::exchange (other.mapped, nullptr)), reason (std::move (other.reason))
-{
-}
-
-MappedTableFile& MappedTableFile::operator= (MappedTableFile&& other) noexcept
-{
-    if (this != &other)
-    {
-        close();
-        mapped = std::exchange (other.mapped, nullptr);
-        reason = std::move (other.reason);
-    }
-    return *this;
-}
 
 MappedTableFile::Status MappedTableFile::open (const std::string& path)
 {

@@ -1,4 +1,5 @@
 #include "CompanionFile.h"
+#include "CompanionHeader.h"
 
 #include <cerrno>
 #include <cstring>
@@ -14,14 +15,6 @@ namespace keyferry
 namespace
 {
 constexpr int lockAttempts = 1000; // a millisecond apart
-
-// The first 16 bytes of every companion file.
-struct Header
-{
-    char magic[8];
-    std::uint32_t version;
-    std::uint32_t recordSize;
-};
 } // namespace
 
 CompanionFile::~CompanionFile()
@@ -46,12 +39,11 @@ bool CompanionFile::open (const std::string& path, const Layout& layout, bool cr
     }
 
     struct stat info {};
-    Header header {};
+    CompanionHeader header {};
     const auto regular = ::fstat (descriptor, &info) == 0 && S_ISREG (info.st_mode);
     const auto headerRead = regular && ::pread (descriptor, &header, sizeof (header), 0) == static_cast<ssize_t> (sizeof (header));
-    const auto ours = headerRead && std::memcmp (header.magic, layout.magic, sizeof (header.magic)) == 0;
-    const auto current = ours && header.version == layout.version && header.recordSize == layout.recordSize
-                         && static_cast<std::size_t> (info.st_size) == layout.fileSize;
+    const auto ours = headerRead && isOurs (header, layout);
+    const auto current = headerRead && isCurrent (header, layout, static_cast<std::size_t> (info.st_size));
 
     // Anything that is not ours a receiver lays out anew: zero bytes of the right size, then
     // the header. Another version of ours stays as it is.
@@ -68,9 +60,7 @@ bool CompanionFile::open (const std::string& path, const Layout& layout, bool cr
 
             if (layOut)
             {
-                const Header fresh { {}, layout.version, layout.recordSize };
-                std::memcpy (view, &fresh, sizeof (fresh));
-                std::memcpy (view, layout.magic, sizeof (fresh.magic)); // the magic last
+                writeHeader (view, layout);
             }
         }
     }

@@ -1,9 +1,11 @@
 #include "CompanionFile.h"
+#include "CompanionHeader.h"
 
 #ifndef NOMINMAX
  #define NOMINMAX
 #endif
 #include <windows.h>
+#include "WideText_windows.h"
 
 #include <cstring>
 #include <string>
@@ -13,23 +15,6 @@ namespace keyferry
 namespace
 {
 constexpr int lockAttempts = 1000; // a millisecond apart
-
-struct Header
-{
-    char magic[8];
-    std::uint32_t version;
-    std::uint32_t recordSize;
-};
-
-std::wstring wide (const std::string& text)
-{
-    if (text.empty())
-        return {};
-    const auto length = ::MultiByteToWideChar (CP_UTF8, 0, text.data(), static_cast<int> (text.size()), nullptr, 0);
-    std::wstring result (static_cast<std::size_t> (length), L'\0');
-    ::MultiByteToWideChar (CP_UTF8, 0, text.data(), static_cast<int> (text.size()), result.data(), length);
-    return result;
-}
 
 HANDLE handleOf (int descriptor) noexcept
 {
@@ -61,14 +46,13 @@ bool CompanionFile::open (const std::string& path, const Layout& layout, bool cr
     }
 
     LARGE_INTEGER size {};
-    Header header {};
+    CompanionHeader header {};
     DWORD got = 0;
     OVERLAPPED atStart {};
     const auto sized = ::GetFileSizeEx (file, &size) != 0;
     const auto headerRead = sized && ::ReadFile (file, &header, sizeof (header), &got, &atStart) && got == sizeof (header);
-    const auto ours = headerRead && std::memcmp (header.magic, layout.magic, sizeof (header.magic)) == 0;
-    const auto current = ours && header.version == layout.version && header.recordSize == layout.recordSize
-                         && static_cast<std::size_t> (size.QuadPart) == layout.fileSize;
+    const auto ours = headerRead && isOurs (header, layout);
+    const auto current = headerRead && isCurrent (header, layout, static_cast<std::size_t> (size.QuadPart));
 
     // Anything that is not ours a receiver lays out anew; another version of ours stays as it is.
     auto layOut = sized && ! ours && createIfMissing;
@@ -93,9 +77,7 @@ bool CompanionFile::open (const std::string& path, const Layout& layout, bool cr
             mappedSize = layout.fileSize;
             if (layOut)
             {
-                const Header fresh { {}, layout.version, layout.recordSize };
-                std::memcpy (view, &fresh, sizeof (fresh));
-                std::memcpy (view, layout.magic, sizeof (fresh.magic));
+                writeHeader (view, layout);
             }
         }
     }
