@@ -39,6 +39,40 @@ bool readRecord (const HolderRecord& record, ProcessIdentity& identity, IdWords&
     }
     return false;
 }
+
+bool sameProcess (const ProcessIdentity& a, const ProcessIdentity& b) noexcept
+{
+    return a.platform == b.platform && a.processId == b.processId && a.startTime == b.startTime
+        && a.pidNamespace == b.pidNamespace && a.bootId == b.bootId;
+}
+
+// Only one process writes a record at a time: its holder, or, once the holder is gone, a
+// sweeper under the file's lock.
+void writeRecord (HolderRecord& record, const ProcessIdentity& identity, const IdWords& claimId) noexcept
+{
+    const auto sequence = record.sequence.load (std::memory_order_acquire);
+    record.sequence.store (sequence + 1, std::memory_order_release);
+
+    record.platform.store (identity.platform, std::memory_order_release);
+    for (std::size_t i = 0; i < 5; ++i)
+        record.claimId[i].store (claimId[i], std::memory_order_release);
+    record.processId.store (identity.processId, std::memory_order_release);
+    record.startTime.store (identity.startTime, std::memory_order_release);
+    record.pidNamespace.store (identity.pidNamespace, std::memory_order_release);
+    record.bootId[0].store (identity.bootId[0], std::memory_order_release);
+    record.bootId[1].store (identity.bootId[1], std::memory_order_release);
+
+    record.sequence.store (sequence + 2, std::memory_order_release);
+}
+
+// Empties a record before its claim ends. A claimer that takes the slot next shows it held under
+// the old identifier until it has written its own: a record of the old claim still there would
+// name the old holder for it, and a sweep that found that holder gone would free the new claim.
+void forget (HolderRecord& record) noexcept
+{
+    const IdWords none {};
+    writeRecord (record, ProcessIdentity {}, none);
+}
 } // namespace
 
 bool HolderFile::open (const std::string& path, bool createIfMissing)
@@ -58,21 +92,19 @@ void HolderFile::recordClaim (int index, const char (&id)[IdFieldSize]) noexcept
 
     IdWords claimId;
     wordsOf (id, claimId);
+    writeRecord (mapped->records[index], self, claimId);
+}
+
+void HolderFile::forgetOwnClaim (int index) noexcept
+{
+    if (mapped == nullptr || index < 0 || index >= NumSlots)
+        return;
 
     auto& record = mapped->records[index];
-    const auto sequence = record.sequence.load (std::memory_order_acquire);
-    record.sequence.store (sequence + 1, std::memory_order_release);
-
-    record.platform.store (self.platform, std::memory_order_release);
-    for (std::size_t i = 0; i < 5; ++i)
-        record.claimId[i].store (claimId[i], std::memory_order_release);
-    record.processId.store (self.processId, std::memory_order_release);
-    record.startTime.store (self.startTime, std::memory_order_release);
-    record.pidNamespace.store (self.pidNamespace, std::memory_order_release);
-    record.bootId[0].store (self.bootId[0], std::memory_order_release);
-    record.bootId[1].store (self.bootId[1], std::memory_order_release);
-
-    record.sequence.store (sequence + 2, std::memory_order_release);
+    ProcessIdentity identity;
+    IdWords claimId;
+    if (readRecord (record, identity, claimId) && sameProcess (identity, self))
+        forget (record);
 }
 
 HolderFile::Holder HolderFile::holderOf (const SharedReceiverTable& table, int index) const
@@ -97,7 +129,8 @@ HolderFile::Holder HolderFile::holderOf (const SharedReceiverTable& table, int i
 
     ProcessIdentity identity;
     IdWords claimId;
-    if (! readRecord (mapped->records[index], identity, claimId) || std::memcmp (claimId, slotId, sizeof (IdWords)) != 0)
+    if (! readRecord (mapped->records[index], identity, claimId) || identity.platform == 0
+        || std::memcmp (claimId, slotId, sizeof (IdWords)) != 0)
         return holder;
 
     holder.recorded = true;
@@ -112,6 +145,7 @@ bool HolderFile::releaseIfGone (SharedReceiverTable& table, int index)
         return false;
 
     // As the holder's own release: only the one that saw it held counts it.
+    forget (mapped->records[index]);
     if (table.slots[index].active.exchange (0) == 0)
         return false;
 

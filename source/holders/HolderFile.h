@@ -18,8 +18,10 @@ namespace keyferry
 // Freeing happens only under the file's lock (an exclusive flock on holders.dat), which every
 // process that frees takes: so between judging a claim dead and releasing it nobody else can
 // release that slot, and with its holder dead nobody else can claim it, and exactly one process
-// frees each dead claim. Claims themselves take no lock; a claim that races a sweep is a live one
-// with a record not yet written, which is left alone.
+// frees each dead claim. Claims themselves take no lock. A record names a claim only while that
+// claim holds its slot: whoever ends a claim (its holder's release, a sweep) empties the record
+// first, so a claim racing a sweep, whose slot shows the previous identifier until it has written
+// its own, finds no record to be judged by and is left alone.
 class HolderFile
 {
 public:
@@ -31,10 +33,16 @@ public:
     bool isOpen() const noexcept { return mapped != nullptr; }
 
     // Message thread of the holder. Records the calling process as the holder of the claim of
-    // slot 'index' under the identifier 'id' (the slot's id field, just written). A process
-    // killed between its claim and this record leaves a claim nobody can judge: that slot stays
-    // held. The record is a few stores, so the window is a matter of nanoseconds.
+    // slot 'index' under the identifier 'id' (the slot's id field), once the claim is complete
+    // and counted: a sweep that frees a recorded claim uncounts it. A process killed between its
+    // claim and this record leaves a claim nobody can judge, so that slot stays held; the claim
+    // and the record are a few dozen stores apart.
     void recordClaim (int index, const char (&id)[IdFieldSize]) noexcept;
+
+    // Message thread of the holder, before it releases slot 'index': empties the slot's record
+    // if it names this process. A process killed between this and its release leaves a slot
+    // nobody can judge, as above.
+    void forgetOwnClaim (int index) noexcept;
 
     struct Holder
     {

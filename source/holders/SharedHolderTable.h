@@ -7,9 +7,10 @@
 // Unlike receivers.dat the file starts with a magic number and a version. A reader that meets
 // another magic, another version or another size uses none of it and frees nothing.
 //
-// Who writes what: a receiver writes record i right after it has claimed slot i, and nobody else
-// writes it. The record names the claim by the slot's identifier at that claim, so a record left
-// by an earlier claim never speaks for a later one. Readers take a record without tearing by its
+// Who writes what: a receiver writes record i once its claim of slot i is complete and counted,
+// and empties it before it releases the slot; a sweep empties the record of a holder that is gone
+// before it frees the slot. Nobody else writes it. The record names the claim by the slot's
+// identifier at that claim, and a record names a claim only while that claim holds the slot. Readers take a record without tearing by its
 // sequence counter: odd while the holder writes, and the same even value before and after a read.
 // Every field is an atomic the same width as its integer, stored with release order and loaded
 // with acquire order between the counter's two updates and two loads: a reader that sees any

@@ -146,6 +146,9 @@ int ReceiverTable::RegisterReceiver (const juce::String& name)
     // Slots whose holders died without releasing them are free again before the lowest is taken.
     holders.freeDeadHolders (*sharedTable);
 
+    // Made before the claim, to keep the claim's instants few: see HolderFile::recordClaim.
+    const auto id = juce::Uuid().toString();
+
     for (int index = 0; index < NumSlots; ++index)
     {
         auto& slot = sharedTable->slots[index];
@@ -155,13 +158,13 @@ int ReceiverTable::RegisterReceiver (const juce::String& name)
             continue;
 
         // The texts are plain bytes; the counter increments below publish them.
-        copyText (slot.id, juce::Uuid().toString().toRawUTF8(), keyferry::IdFieldSize - 1);
+        copyText (slot.id, id.toRawUTF8(), keyferry::IdFieldSize - 1);
         copyText (slot.name, name.toRawUTF8(), keyferry::NameFieldSize - 1);
-        holders.recordClaim (index, slot.id);
         slot.writePos.exchange (0);
         slot.readPos.exchange (0);
         sharedTable->activeCount.fetch_add (1);
         sharedTable->changeCounter.fetch_add (1);
+        holders.recordClaim (index, slot.id);
         return index;
     }
 
@@ -175,6 +178,7 @@ void ReceiverTable::UnregisterReceiver (int slotIndex)
     if (slot == nullptr)
         return;
 
+    holders.forgetOwnClaim (slotIndex);
     if (slot->active.exchange (0) != 0)
     {
         sharedTable->activeCount.fetch_sub (1);

@@ -26,11 +26,14 @@ std::string holderPath (const TemporaryHome& home)
     return home.getTableFile().getSiblingFile ("holders.dat").getFullPathName().toStdString();
 }
 
-// A contender process holding 'count' slots; returns the slots it got.
-std::vector<int> startHolder (Contender& contender, std::vector<const char*> command, int count)
+// A contender process holding 'count' slots; returns the slots it got. 'ending' is what it does
+// when its stdin closes (nothing, or "release").
+std::vector<int> startHolder (Contender& contender, std::vector<const char*> command, int count, const char* ending = nullptr)
 {
     const auto countText = std::to_string (count);
     command.push_back (countText.c_str());
+    if (ending != nullptr)
+        command.push_back (ending);
     contender = spawnContender (command);
     std::vector<int> slots;
     if (contender.pid <= 0 || ::write (contender.toChild, "g", 1) != 1)
@@ -110,6 +113,19 @@ void PrintTo (const RecordCase& testCase, std::ostream* stream) { *stream << tes
 class HolderRecords : public DeadHolders, public ::testing::WithParamInterface<RecordCase>
 {
 };
+
+// How the previous claim of a slot ended.
+struct EndedClaim
+{
+    const char* name;
+    bool released; // by its holder, which then quit; otherwise the holder was killed and swept
+};
+
+void PrintTo (const EndedClaim& testCase, std::ostream* stream) { *stream << testCase.name; }
+
+class EndedClaims : public DeadHolders, public ::testing::WithParamInterface<EndedClaim>
+{
+};
 } // namespace
 
 TEST_P (HolderRecords, OnlyAProvablyGoneHolderIsFreed)
@@ -155,6 +171,46 @@ INSTANTIATE_TEST_SUITE_P (
         RecordCase { "NoRecordIsUnknown",
                      [] (keyferry::ProcessIdentity& id, std::string&) { id = {}; }, false }),
     [] (const auto& testCase) { return std::string (testCase.param.name); });
+
+// A claimer that has just won a slot shows it held under the previous claim's identifier until it
+// has written its own. The previous holder is gone, but its record must not speak for the new
+// claim, or a sweep in another process would free a live claim and count that slot's release twice.
+TEST_P (EndedClaims, ANewClaimIsNotJudgedByThePreviousHolder)
+{
+    HolderFile sweeper;
+    Contender host;
+    ASSERT_EQ (startHolder (host, { KEYFERRY_CLAIM_CONTENDER }, 1, GetParam().released ? "release" : nullptr),
+               std::vector<int> { 0 });
+    ASSERT_TRUE (sweeper.open (holderPath (home), false));
+
+    if (GetParam().released)
+    {
+        finish (host);
+    }
+    else
+    {
+        kill (host);
+        ASSERT_EQ (sweeper.freeDeadHolders (view().table()), 1);
+    }
+    ASSERT_EQ (view().slot (0).active.load(), 0);
+    ASSERT_EQ (activeCount(), 0u);
+
+    // The claimer's first store: nothing else written yet.
+    view().slot (0).active = 1;
+    const auto changesBefore = changeCounter();
+
+    EXPECT_EQ (sweeper.holderOf (view().table(), 0).liveness, Liveness::unknown);
+    EXPECT_EQ (sweeper.freeDeadHolders (view().table()), 0);
+    EXPECT_NE (view().slot (0).active.load(), 0);
+    EXPECT_EQ (activeCount(), 0u);
+    EXPECT_EQ (changeCounter(), changesBefore);
+}
+
+INSTANTIATE_TEST_SUITE_P (Endings,
+                          EndedClaims,
+                          ::testing::Values (EndedClaim { "ReleasedByAHostThatQuit", true },
+                                             EndedClaim { "FreedAfterItsHostWasKilled", false }),
+                          [] (const auto& testCase) { return std::string (testCase.param.name); });
 
 // Three hosts with two slots each; two are killed (one left uncollected by its parent, as a
 // zombie), then four receivers in new processes claim at the same moment.
