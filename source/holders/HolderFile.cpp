@@ -16,8 +16,9 @@ void wordsOf (const char (&id)[IdFieldSize], IdWords& words) noexcept
     std::memcpy (words, id, IdFieldSize);
 }
 
-// A consistent copy of a record, or false when the holder keeps writing it.
-bool readRecord (const HolderRecord& record, ProcessIdentity& identity, IdWords& claimId) noexcept
+// A consistent copy of a record and the sequence value it was read at, or false when the holder
+// keeps writing it.
+bool readRecord (const HolderRecord& record, ProcessIdentity& identity, IdWords& claimId, std::uint32_t& sequence) noexcept
 {
     for (int attempt = 0; attempt < maxReadAttempts; ++attempt)
     {
@@ -35,7 +36,10 @@ bool readRecord (const HolderRecord& record, ProcessIdentity& identity, IdWords&
         identity.bootId[1] = record.bootId[1].load (std::memory_order_acquire);
 
         if (record.sequence.load (std::memory_order_acquire) == before)
+        {
+            sequence = before;
             return true;
+        }
     }
     return false;
 }
@@ -103,11 +107,18 @@ void HolderFile::forgetOwnClaim (int index) noexcept
     auto& record = mapped->records[index];
     ProcessIdentity identity;
     IdWords claimId;
-    if (readRecord (record, identity, claimId) && sameProcess (identity, self))
+    std::uint32_t sequence = 0;
+    if (readRecord (record, identity, claimId, sequence) && sameProcess (identity, self))
         forget (record);
 }
 
 HolderFile::Holder HolderFile::holderOf (const SharedReceiverTable& table, int index) const
+{
+    std::uint32_t sequence = 0;
+    return observe (table, index, sequence);
+}
+
+HolderFile::Holder HolderFile::observe (const SharedReceiverTable& table, int index, std::uint32_t& sequence) const
 {
     Holder holder;
 
@@ -129,7 +140,7 @@ HolderFile::Holder HolderFile::holderOf (const SharedReceiverTable& table, int i
 
     ProcessIdentity identity;
     IdWords claimId;
-    if (! readRecord (mapped->records[index], identity, claimId) || identity.platform == 0
+    if (! readRecord (mapped->records[index], identity, claimId, sequence) || identity.platform == 0
         || std::memcmp (claimId, slotId, sizeof (IdWords)) != 0)
         return holder;
 
@@ -141,11 +152,20 @@ HolderFile::Holder HolderFile::holderOf (const SharedReceiverTable& table, int i
 
 bool HolderFile::releaseIfGone (SharedReceiverTable& table, int index)
 {
-    if (holderOf (table, index).liveness != Liveness::gone)
+    std::uint32_t sequence = 0;
+    if (observe (table, index, sequence).liveness != Liveness::gone)
+        return false;
+
+    // Judging reads the process table, which takes a while. A holder that released the slot and
+    // ended in the meantime emptied its record first, and the slot may be a new claimer's by now:
+    // only a record untouched since it was read still speaks for the slot. A holder judged gone
+    // writes nothing more, and nobody else claims its slot until it is freed.
+    auto& record = mapped->records[index];
+    if (record.sequence.load (std::memory_order_acquire) != sequence)
         return false;
 
     // As the holder's own release: only the one that saw it held counts it.
-    forget (mapped->records[index]);
+    forget (record);
     if (table.slots[index].active.exchange (0) == 0)
         return false;
 

@@ -76,6 +76,8 @@ public:
     static std::string pathNextTo (const std::string& tablePath);
 
 private:
+    // holderOf, with the sequence value of the record it judged by.
+    Holder observe (const SharedReceiverTable& table, int index, std::uint32_t& sequence) const;
     bool releaseIfGone (SharedReceiverTable& table, int index);
 
     CompanionFile file;
