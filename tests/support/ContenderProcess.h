@@ -51,7 +51,8 @@ inline Contender spawnContender (std::vector<const char*> arguments)
 }
 
 // After SIGKILL without collecting it: waits (a few seconds at most) until the process has died
-// and is a zombie, as the kill itself only starts its end.
+// and is a zombie, as the kill itself only starts its end. Its main thread shows the zombie state
+// while the others are still ending, so that waits for the thread count to fall to one as well.
 inline bool waitUntilZombie (pid_t pid)
 {
     const auto path = "/proc/" + std::to_string (pid) + "/stat";
@@ -63,7 +64,13 @@ inline bool waitUntilZombie (pid_t pid)
             const auto got = std::fgets (line, sizeof (line), stat) != nullptr;
             std::fclose (stat);
             const char* close = got ? std::strrchr (line, ')') : nullptr;
-            if (close != nullptr && (close[2] == 'Z' || close[2] == 'X'))
+            char state = 0;
+            long threads = 0;
+            // After the name: state (field 3), 16 fields, then the thread count (field 20).
+            if (close != nullptr
+                && std::sscanf (close + 1, " %c %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %ld",
+                                &state, &threads) == 2
+                && (state == 'Z' || state == 'X') && threads <= 1)
                 return true;
         }
         ::usleep (1000);
