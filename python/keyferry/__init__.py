@@ -21,6 +21,8 @@ To put events on their exact samples, schedule them on a timeline of your own:
         scheduler.add(0.5, [0x80, 60, 0])
         scheduler.run()                             # or scheduler.play(mido.MidiFile("song.mid"))
 
+link.clock() says where the receiver's latest audio block sat and what the host's transport said.
+
 Failures raise KeyferryError subclasses with the same words as the keyferry tool.
 """
 
@@ -28,12 +30,12 @@ import ctypes
 import time
 import weakref
 from dataclasses import dataclass
-from typing import Iterable, List, Optional, Sequence, Union
+from typing import Iterable, List, Optional, Sequence, Tuple, Union
 
 from . import _native
 
 __all__ = [
-    "Receiver", "Link", "Scheduler", "receivers", "open", "KeyferryError", "NoReceivers", "TableError",
+    "Receiver", "Link", "Clock", "Scheduler", "receivers", "open", "KeyferryError", "NoReceivers", "TableError",
     "ReceiverNotHeld", "ReceiverChanged", "RingFull", "BadMessage", "TransportError", "version",
 ]
 
@@ -115,6 +117,40 @@ class Receiver:
     unread_bytes: int  # bytes sent to it that it has not read yet
 
 
+@dataclass(frozen=True)
+class Clock:
+    """Where the receiver's latest audio block sat, and what the host's transport said then.
+
+    block_start_ns is on the clock of time.monotonic_ns(). What the host did not say is None."""
+
+    block_start_ns: int         # when the block began
+    sample_count: int           # samples the receiver processed under this claim before the block
+    block_length: int           # samples
+    sample_rate: float
+    has_play_head: bool         # the host gave a transport at all
+    playing: bool
+    tempo: Optional[float]      # quarter notes per minute
+    ppq_position: Optional[float]  # quarter notes at the block's first sample
+    time_signature: Optional[Tuple[int, int]]  # (numerator, denominator)
+    host_sample_position: Optional[int]
+    timed_delivery: bool        # a peer asked for timed delivery
+    late_messages: int          # timed delivery: messages that came after their sample
+
+    @classmethod
+    def _from_native(cls, native: "_native.Clock") -> "Clock":
+        def known(flag: int, value):
+            return value if native.flags & flag else None
+
+        signature = (native.time_signature & 0xFFFF, native.time_signature >> 16)
+        return cls(int(native.block_start_nanos), int(native.sample_count), int(native.block_length),
+                   float(native.sample_rate), bool(native.flags & _native.CLOCK_HAS_PLAY_HEAD),
+                   bool(native.flags & _native.CLOCK_PLAYING), known(_native.CLOCK_TEMPO_KNOWN, native.tempo),
+                   known(_native.CLOCK_PPQ_KNOWN, native.ppq_position),
+                   known(_native.CLOCK_TIME_SIGNATURE_KNOWN, signature),
+                   known(_native.CLOCK_HOST_SAMPLE_KNOWN, int(native.host_sample_position)),
+                   bool(native.flags & _native.CLOCK_TIMED_DELIVERY), int(native.late_messages))
+
+
 class _Table:
     def __init__(self, path: Optional[str]):
         self.handle = ctypes.c_void_p()
@@ -189,6 +225,16 @@ class Link:
     def free_bytes(self) -> int:
         """Bytes the receiver's ring can take now."""
         return int(_native.lib.keyferry_free_bytes(self._live()))
+
+    def clock(self) -> Optional[Clock]:
+        """The receiver's latest block clock, or None where it publishes none (yet). Raises
+        ReceiverChanged or ReceiverNotHeld once the receiver has let its slot go."""
+        native = _native.Clock(struct_size=ctypes.sizeof(_native.Clock))
+        result = _native.lib.keyferry_link_clock(self._live(), ctypes.byref(native))
+        if result == _native.KEYFERRY_NO_CLOCK:
+            return None
+        _check(result)
+        return Clock._from_native(native)
 
     @property
     def current(self) -> bool:

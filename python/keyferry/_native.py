@@ -14,6 +14,19 @@ class Message(ctypes.Structure):
     _fields_ = [("sample_position", ctypes.c_int32), ("data", ctypes.POINTER(ctypes.c_uint8)), ("size", ctypes.c_size_t)]
 
 
+class Clock(ctypes.Structure):
+    """keyferry_clock."""
+    _fields_ = [("struct_size", ctypes.c_uint32), ("flags", ctypes.c_uint32), ("block_start_nanos", ctypes.c_uint64),
+                ("sample_count", ctypes.c_uint64), ("block_length", ctypes.c_uint32), ("time_signature", ctypes.c_uint32),
+                ("sample_rate", ctypes.c_double), ("tempo", ctypes.c_double), ("ppq_position", ctypes.c_double),
+                ("host_sample_position", ctypes.c_int64), ("late_messages", ctypes.c_uint64)]
+
+
+CLOCK_HAS_PLAY_HEAD, CLOCK_PLAYING, CLOCK_TEMPO_KNOWN, CLOCK_PPQ_KNOWN = 1, 2, 4, 8
+CLOCK_TIME_SIGNATURE_KNOWN, CLOCK_HOST_SAMPLE_KNOWN, CLOCK_TIMED_DELIVERY = 16, 32, 64
+KEYFERRY_NO_CLOCK = 15
+
+
 _NAMES = {"win32": "libkeyferry.dll", "darwin": "libkeyferry.1.dylib"}
 
 
@@ -65,6 +78,7 @@ _signatures = {
     "keyferry_send_batch": (ctypes.c_int, [_link_p, ctypes.POINTER(Message), ctypes.c_size_t, ctypes.POINTER(ctypes.c_size_t)]),
     "keyferry_request_reset": (ctypes.c_int, [_link_p]),
     "keyferry_free_bytes": (ctypes.c_uint32, [_link_p]),
+    "keyferry_link_clock": (ctypes.c_int, [_link_p, ctypes.POINTER(Clock)]),
     "keyferry_scheduler_new": (ctypes.c_int, [_link_p, ctypes.c_double, ctypes.POINTER(_scheduler_p)]),
     "keyferry_scheduler_free": (None, [_scheduler_p]),
     "keyferry_scheduler_add": (ctypes.c_int, [_scheduler_p, ctypes.c_double, _bytes, ctypes.c_size_t]),

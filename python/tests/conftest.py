@@ -17,9 +17,10 @@ sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
 class HostedReceiver:
     """keyferry-host running the bundle; 'events' collects what came out of the plug-in."""
 
-    def __init__(self, home):
+    def __init__(self, home, options=()):
         self.events = []
-        self.process = subprocess.Popen([os.environ["KEYFERRY_HOST"], "run", os.environ["KEYFERRY_BUNDLE"], "--block=256"],
+        self.process = subprocess.Popen([os.environ["KEYFERRY_HOST"], "run", os.environ["KEYFERRY_BUNDLE"], "--block=256",
+                                         *options],
                                         env=dict(os.environ, HOME=home), stdout=subprocess.PIPE, text=True)
         self.number = int(re.match(r"ready: receiver (\d)", self.process.stdout.readline()).group(1))
         self.reader = threading.Thread(target=self._read, daemon=True)
@@ -37,9 +38,10 @@ class HostedReceiver:
 
 
 @pytest.fixture
-def receiver(monkeypatch):
+def receiver(monkeypatch, request):
+    """The hosted receiver; parametrize it indirectly with a list of keyferry-host options."""
     home = tempfile.mkdtemp(prefix="keyferry-python-")
     monkeypatch.setenv("HOME", home)
-    hosted = HostedReceiver(home)
+    hosted = HostedReceiver(home, getattr(request, "param", ()))
     yield hosted
     hosted.stop()

@@ -72,6 +72,36 @@ def test_scheduler_places_events_on_their_exact_samples(receiver):
     assert [b - a for a, b in zip(times, times[1:])] == [12000, 12000, 12000]
 
 
+def latest_clock(link, timeout=5.0):
+    deadline = time.monotonic() + timeout
+    while (clock := link.clock()) is None and time.monotonic() < deadline:
+        time.sleep(0.01)
+    return clock
+
+
+@pytest.mark.parametrize("receiver", [["--tempo=120"]], indirect=True)
+def test_clock_says_where_the_block_sat_and_what_the_transport_said(receiver):
+    with keyferry.open(receiver.number) as link:
+        clock = latest_clock(link)
+        assert clock is not None
+        assert (clock.block_length, clock.sample_rate, clock.sample_count % 256) == (256, 48000.0, 0)
+        assert abs(time.monotonic_ns() - clock.block_start_ns) < 2_000_000_000
+        assert clock.has_play_head and clock.playing
+        assert (clock.tempo, clock.time_signature) == (120.0, (4, 4))
+        assert clock.ppq_position == pytest.approx(clock.host_sample_position / 48000 * 2)
+
+
+def test_clock_without_a_transport_says_so_and_ends_with_the_claim(receiver):
+    with keyferry.open(receiver.number) as link:
+        clock = latest_clock(link)
+        # The host's VST3 hosting layer gives a play head with its sample position even then.
+        assert clock is not None and not clock.playing
+        assert (clock.tempo, clock.ppq_position, clock.time_signature) == (None,) * 3
+        receiver.stop()
+        with pytest.raises((keyferry.ReceiverChanged, keyferry.ReceiverNotHeld)):
+            link.clock()
+
+
 def test_a_closed_link_refuses_instead_of_crashing(receiver):
     link = keyferry.open(receiver.number)
     scheduler = link.scheduler()
