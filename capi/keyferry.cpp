@@ -256,7 +256,7 @@ keyferry_result keyferry_link_clock (keyferry_link* link, keyferry_clock* clock)
 
         keyferry::BlockClock read;
         const auto slot = link->link.slotIndex();
-        if (! clocks.isOpen() || ! keyferry::read (clocks.shared()->clocks[slot], read))
+        if (! clocks.isOpen() || ! keyferry::read (clocks.shared()->clocks[slot], read) || ! read.hasBlock())
             return KEYFERRY_NO_CLOCK;
 
         // Only this claim's clock: compare the identifier the record carries with the link's.

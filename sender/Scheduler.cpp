@@ -38,7 +38,7 @@ bool Scheduler::readClock (BlockClock& clock) const
 
     std::uint64_t claim[ClaimIdWords];
     wordsOfId (link.receiverId(), claim);
-    return std::equal (std::begin (claim), std::end (claim), std::begin (clock.claimId)) && clock.sampleRate > 0.0;
+    return std::equal (std::begin (claim), std::end (claim), std::begin (clock.claimId)) && clock.hasBlock();
 }
 
 double Scheduler::receiverSampleNow (const BlockClock& clock) const

@@ -142,8 +142,9 @@ typedef struct keyferry_clock
     uint64_t late_messages;          /* timed delivery: messages that came after their sample */
 } keyferry_clock;
 
-/* The link's receiver's latest block clock; KEYFERRY_NO_CLOCK where it publishes none, and
- * KEYFERRY_RECEIVER_CHANGED or KEYFERRY_SLOT_NOT_HELD once it has let the slot go. */
+/* The link's receiver's latest block clock; KEYFERRY_NO_CLOCK where it publishes none (or has
+ * processed no block under this claim yet), and KEYFERRY_RECEIVER_CHANGED or
+ * KEYFERRY_SLOT_NOT_HELD once it has let the slot go. */
 KEYFERRY_API keyferry_result keyferry_link_clock (keyferry_link* link, keyferry_clock* clock);
 
 /* ---- The scheduler: events on their exact samples ----------------------------------------- */

@@ -26,6 +26,9 @@ struct BlockClock
     std::uint64_t lateMessages = 0;
 
     bool has (ClockFlag flag) const noexcept { return (flags & flag) != 0; }
+
+    // Whether the claim has published a block: until then its record says nothing of time.
+    bool hasBlock() const noexcept { return sampleRate > 0.0; }
 };
 
 // The claim identifier as clocks.dat carries it: the first 32 bytes of the slot's id field.

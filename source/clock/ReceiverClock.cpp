@@ -45,7 +45,9 @@ void ReceiverClock::startClaim (int slotIndex, const char (&id)[IdFieldSize]) no
     sampleCount = 0;
     lateMessages = 0;
 
-    // The claim's identifier goes in once; every block's record is then this claim's.
+    // The claim's identifier goes in once; every block's record is then this claim's. Until its
+    // first block the record says nothing of time: a previous claim's block start and rate left
+    // in it would put a peer's events wherever that claim's samples stood.
     if (slot >= 0)
     {
         auto& record = file.shared()->clocks[slot];
@@ -56,6 +58,9 @@ void ReceiverClock::startClaim (int slotIndex, const char (&id)[IdFieldSize]) no
             record.sampleCount.store (0, std::memory_order_release);
             record.lateMessages.store (0, std::memory_order_release);
             record.flags.store (0, std::memory_order_release);
+            record.blockStartNanos.store (0, std::memory_order_release);
+            record.blockLength.store (0, std::memory_order_release);
+            record.sampleRate.store (bitsOf (0.0), std::memory_order_release);
         });
     }
 }

@@ -145,6 +145,9 @@ TEST_F (CApi, ClockIsTheClaimsOwnOrNone)
     ASSERT_TRUE (receiver.CopyClaimId (0, id));
     keyferry::BlockClock published;
     keyferry::claimIdWords (id, published.claimId);
+    keyferry::publish (clocks.shared()->clocks[0], published);
+    EXPECT_EQ (keyferry_link_clock (link, &clock), KEYFERRY_NO_CLOCK) << "claimed, no block yet";
+
     published.sampleCount = 9600;
     published.blockLength = 64;
     published.sampleRate = 48000.0;

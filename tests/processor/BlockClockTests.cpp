@@ -118,11 +118,20 @@ TEST_F (BlockClockTest, NewClaimStartsItsOwnCountUnderItsOwnIdentifier)
     const auto first = clock();
     processor.releaseResources();
     processor.prepareToPlay (48000.0, 512);
+
+    // Claimed, no block yet: nothing of the previous claim's time is left to go by.
+    const auto claimed = clock();
+    EXPECT_FALSE (std::equal (std::begin (first.claimId), std::end (first.claimId), std::begin (claimed.claimId)));
+    EXPECT_FALSE (claimed.hasBlock());
+    EXPECT_EQ (claimed.blockStartNanos, 0u);
+    EXPECT_EQ (claimed.blockLength, 0u);
+
     process (64);
     const auto second = clock();
 
     EXPECT_EQ (second.sampleCount, 0u);
-    EXPECT_FALSE (std::equal (std::begin (first.claimId), std::end (first.claimId), std::begin (second.claimId)));
+    EXPECT_TRUE (second.hasBlock());
+    EXPECT_TRUE (std::equal (std::begin (claimed.claimId), std::end (claimed.claimId), std::begin (second.claimId)));
 }
 
 TEST_F (BlockClockTest, PlayHeadIsPublishedAsTheHostGivesIt)

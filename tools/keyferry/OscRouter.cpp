@@ -172,7 +172,8 @@ void OscRouter::pump()
     for (auto& target : targets)
     {
         keyferry::BlockClock clock;
-        if (target.timed && target.link && keyferry::read (clocks.shared()->clocks[target.link->slotIndex()], clock))
+        if (target.timed && target.link && keyferry::read (clocks.shared()->clocks[target.link->slotIndex()], clock)
+            && clock.hasBlock())
             target.fit.add (clock.sampleCount, clock.blockStartNanos);
     }
 
