@@ -1,8 +1,8 @@
 #include "ProcessIdentity.h"
 
+#include "HexIdentifier.h"
 #include "SharedHolderTable.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -71,24 +71,9 @@ std::uint64_t namespaceInode()
     return ::stat ("/proc/self/ns/pid", &info) == 0 ? static_cast<std::uint64_t> (info.st_ino) : 0;
 }
 
-// The 36-character text with dashes as two little-endian words of its 16 bytes.
 std::array<std::uint64_t, 2> bootId()
 {
-    const auto text = readSmallFile ("/proc/sys/kernel/random/boot_id");
-    std::array<std::uint64_t, 2> words {};
-    int nibbles = 0;
-
-    for (const auto c : text)
-    {
-        if (! std::isxdigit (static_cast<unsigned char> (c)) || nibbles >= 32)
-            continue;
-        const auto value = static_cast<std::uint64_t> (std::isdigit (static_cast<unsigned char> (c)) ? c - '0' : (std::tolower (c) - 'a' + 10));
-        auto& word = words[static_cast<std::size_t> (nibbles / 16)];
-        word |= value << (4 * (nibbles % 16));
-        ++nibbles;
-    }
-
-    return nibbles == 32 ? words : std::array<std::uint64_t, 2> {};
+    return hexIdentifierWords (readSmallFile ("/proc/sys/kernel/random/boot_id"));
 }
 } // namespace
 

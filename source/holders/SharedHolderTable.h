@@ -34,8 +34,9 @@ inline constexpr const char* HolderFileName = "holders.dat"; // next to receiver
 // How the holding process is named.
 enum class HolderPlatform : std::uint32_t
 {
-    none = 0,   // no record written
-    linuxProcess = 1 // Linux: the fields below as their comments say
+    none = 0,          // no record written
+    linuxProcess = 1,  // Linux: the fields below as their comments say
+    windowsProcess = 2 // Windows: the process id, its creation time and the machine (see below)
 };
 
 struct HolderRecord
@@ -44,9 +45,11 @@ struct HolderRecord
     std::atomic<std::uint32_t> platform { 0 };
     std::atomic<std::uint64_t> claimId[5] {};   // the slot's 40-byte id at the claim, as 5 words
     std::atomic<std::uint64_t> processId { 0 }; // in the PID namespace below
-    std::atomic<std::uint64_t> startTime { 0 }; // Linux: clock ticks after boot, /proc/PID/stat field 22
-    std::atomic<std::uint64_t> pidNamespace { 0 }; // Linux: inode of /proc/self/ns/pid
-    std::atomic<std::uint64_t> bootId[2] {};    // Linux: /proc/sys/kernel/random/boot_id as 16 bytes
+    std::atomic<std::uint64_t> startTime { 0 }; // Linux: clock ticks after boot, /proc/PID/stat field 22;
+                                                // Windows: creation time, 100 ns units since 1601
+    std::atomic<std::uint64_t> pidNamespace { 0 }; // Linux: inode of /proc/self/ns/pid; Windows: 0
+    std::atomic<std::uint64_t> bootId[2] {};    // Linux: /proc/sys/kernel/random/boot_id as 16 bytes;
+                                                // Windows: the machine's MachineGuid as 16 bytes
     std::atomic<std::uint64_t> reserved[5] {};
 };
 

@@ -11,6 +11,16 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+ #ifndef NOMINMAX
+  #define NOMINMAX
+ #endif
+ #include "../support/HolderRecordWriting.h"
+
+ #include <companion/CompanionFile.h>
+ #include <windows.h>
+#endif
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -134,7 +144,7 @@ TEST_F (Portable, CompanionFilesAreLaidOutSharedAndRead)
     EXPECT_EQ (read.sampleCount, 4800u);
     EXPECT_EQ (read.sampleRate, 48000.0);
 
-    // Holders are judged only where the system can name a process; elsewhere nobody is freed.
+    // A holder that runs (this process) is never freed.
     keyferry::HolderFile holders;
     ASSERT_TRUE (holders.open (keyferry::HolderFile::pathNextTo (table), true));
     holders.recordClaim (0, receiverView.image()->slots[0].id);
@@ -151,3 +161,99 @@ TEST (PortableDefaultPath, IsTheFrameworksApplicationDataFolder)
     EXPECT_NE (path.find ("/Keyferry/receivers.dat"), std::string::npos) << path;
 #endif
 }
+
+#ifdef _WIN32
+namespace
+{
+using keyferry::Liveness;
+
+// This test program run again with no test to run: a process that has ended. Its handle stays
+// open, as a parent that has not looked yet would keep it; the caller closes it.
+struct EndedProcess
+{
+    HANDLE handle = nullptr;
+    keyferry::ProcessIdentity identity;
+};
+
+EndedProcess runOnceAndEnd()
+{
+    EndedProcess ended;
+    wchar_t path[MAX_PATH] {};
+    if (::GetModuleFileNameW (nullptr, path, MAX_PATH) == 0)
+        return ended;
+
+    std::wstring command = L"\"" + std::wstring (path) + L"\" --gtest_filter=-*";
+    STARTUPINFOW startup {};
+    startup.cb = sizeof (startup);
+    PROCESS_INFORMATION info {};
+    if (! ::CreateProcessW (nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        return ended;
+
+    ::CloseHandle (info.hThread);
+    FILETIME created {}, exited {}, kernel {}, user {};
+    ::GetProcessTimes (info.hProcess, &created, &exited, &kernel, &user);
+    ::WaitForSingleObject (info.hProcess, INFINITE);
+
+    ended.handle = info.hProcess;
+    ended.identity = keyferry::currentProcess(); // this machine
+    ended.identity.processId = info.dwProcessId;
+    ended.identity.startTime = (static_cast<std::uint64_t> (created.dwHighDateTime) << 32) | created.dwLowDateTime;
+    return ended;
+}
+
+// Writes record 'index' of holders.dat by hand, naming 'identity' as the holder of claim 'id'.
+void writeRecord (const std::string& path, int index, const keyferry::ProcessIdentity& identity, const char* id)
+{
+    keyferry::CompanionFile file;
+    const keyferry::CompanionFile::Layout layout { keyferry::HolderFileMagic, keyferry::HolderFileVersion,
+                                                   sizeof (keyferry::HolderRecord), keyferry::HolderFileSize };
+    ASSERT_TRUE (file.open (path, layout, false));
+    writeHolderRecord (static_cast<keyferry::SharedHolderTable*> (file.data())->records[index], identity, id);
+}
+} // namespace
+
+TEST (WindowsHolders, AreJudgedByProcessIdCreationTimeAndMachine)
+{
+    const auto self = keyferry::currentProcess();
+    ASSERT_EQ (self.platform, static_cast<std::uint32_t> (keyferry::HolderPlatform::windowsProcess));
+    EXPECT_EQ (self.processId, ::GetCurrentProcessId());
+    EXPECT_EQ (keyferry::judge (self), Liveness::alive);
+
+    auto reused = self;
+    reused.startTime -= 1; // our id, once a process's that started earlier
+    EXPECT_EQ (keyferry::judge (reused), Liveness::gone);
+
+    auto missing = self;
+    missing.processId = 0x7ffffff0;
+    EXPECT_EQ (keyferry::judge (missing), Liveness::gone);
+
+    auto elsewhere = missing;
+    elsewhere.bootId[0] ^= 1; // another machine sharing the folder: its ids mean nothing here
+    EXPECT_EQ (keyferry::judge (elsewhere), Liveness::unknown);
+
+    auto ended = runOnceAndEnd();
+    ASSERT_NE (ended.handle, nullptr);
+    EXPECT_EQ (keyferry::judge (ended.identity), Liveness::gone) << "ended, its handle still open";
+    ::CloseHandle (ended.handle);
+    EXPECT_EQ (keyferry::judge (ended.identity), Liveness::gone);
+}
+
+TEST_F (Portable, AHolderThatEndedHasItsSlotFreed)
+{
+    makeTable();
+    keyferry::HolderFile holders;
+    const auto path = keyferry::HolderFile::pathNextTo (table);
+    ASSERT_TRUE (holders.open (path, true));
+
+    auto ended = runOnceAndEnd();
+    ASSERT_NE (ended.handle, nullptr);
+    ::CloseHandle (ended.handle);
+    writeRecord (path, 0, ended.identity, receiverView.image()->slots[0].id);
+    receiverView.image()->activeCount = 1;
+
+    EXPECT_EQ (holders.holderOf (*receiverView.image(), 0).liveness, Liveness::gone);
+    EXPECT_EQ (holders.freeDeadHolders (*receiverView.image()), 1);
+    EXPECT_EQ (receiverView.image()->slots[0].active.load(), 0);
+    EXPECT_EQ (receiverView.image()->activeCount.load(), 0u);
+}
+#endif

@@ -2,6 +2,7 @@
 // never a slot whose holder may still run.
 
 #include "../support/ContenderProcess.h"
+#include "../support/HolderRecordWriting.h"
 #include "../support/TableFileView.h"
 #include "../support/TemporaryHome.h"
 
@@ -68,19 +69,7 @@ void writeRecord (const TemporaryHome& home, int index, const keyferry::ProcessI
 {
     juce::MemoryMappedFile file (juce::File (holderPath (home)), juce::MemoryMappedFile::readWrite, false);
     ASSERT_NE (file.getData(), nullptr);
-    auto& record = static_cast<keyferry::SharedHolderTable*> (file.getData())->records[index];
-
-    std::uint64_t words[5] {};
-    std::memcpy (words, claimId, std::min (std::strlen (claimId), sizeof (words)));
-    record.sequence += 2;
-    record.platform = identity.platform;
-    for (int i = 0; i < 5; ++i)
-        record.claimId[i] = words[i];
-    record.processId = identity.processId;
-    record.startTime = identity.startTime;
-    record.pidNamespace = identity.pidNamespace;
-    record.bootId[0] = identity.bootId[0];
-    record.bootId[1] = identity.bootId[1];
+    writeHolderRecord (static_cast<keyferry::SharedHolderTable*> (file.getData())->records[index], identity, claimId);
 }
 
 class DeadHolders : public ::testing::Test
