@@ -6,26 +6,9 @@ note track on channel 1. Standard library only; the file is committed, this is h
 import pathlib
 import struct
 
+from standard_midi_file import header, track
+
 TICKS_PER_QUARTER = 480
-
-
-def variable_length(value):
-    out = [value & 0x7F]
-    value >>= 7
-    while value:
-        out.insert(0, 0x80 | (value & 0x7F))
-        value >>= 7
-    return bytes(out)
-
-
-def track(events):
-    """events: (absolute tick, bytes) in time order."""
-    data, now = b"", 0
-    for tick, message in events:
-        data += variable_length(tick - now) + message
-        now = tick
-    data += variable_length(0) + b"\xff\x2f\x00"
-    return b"MTrk" + struct.pack(">I", len(data)) + data
 
 
 def tempo(tick, bpm):
@@ -49,9 +32,8 @@ def main():
         events.append((start + length, bytes([0x80, key, 0])))
     events.sort(key=lambda event: (event[0], event[1][0] != 0x80))
 
-    header = b"MThd" + struct.pack(">IHHH", 6, 1, 2, TICKS_PER_QUARTER)
     path = pathlib.Path(__file__).resolve().parent.parent / "demo" / "phrase.mid"
-    path.write_bytes(header + track(tempo_track) + track(events))
+    path.write_bytes(header(1, 2, TICKS_PER_QUARTER) + track(tempo_track) + track(events))
     print(f"wrote {path}")
 
 

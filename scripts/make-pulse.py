@@ -3,20 +3,12 @@
 apart (default 500) at 120 bpm, each 100 ms long. Standard library only.
     make-pulse.py OUT.mid [COUNT] [SPACING_MS]"""
 
-import struct
 import sys
+
+from standard_midi_file import header, track
 
 TICKS_PER_QUARTER = 480
 MS_PER_TICK = 500.0 / TICKS_PER_QUARTER  # 120 bpm
-
-
-def variable_length(value):
-    out = [value & 0x7F]
-    value >>= 7
-    while value:
-        out.insert(0, 0x80 | (value & 0x7F))
-        value >>= 7
-    return bytes(out)
 
 
 def main():
@@ -27,13 +19,9 @@ def main():
         on = round(i * spacing / MS_PER_TICK)
         events += [(on, bytes([0x90, 60, 100])), (on + round(100 / MS_PER_TICK), bytes([0x80, 60, 0]))]
     events.sort(key=lambda e: e[0])
-    data, now = b"\x00\xff\x51\x03\x07\xa1\x20", 0  # tempo 500000 us per quarter note
-    for tick, message in events:
-        data += variable_length(tick - now) + message
-        now = tick
-    data += b"\x00\xff\x2f\x00"
+    tempo = (0, b"\xff\x51\x03\x07\xa1\x20")  # 500000 us per quarter note
     with open(out, "wb") as f:
-        f.write(b"MThd" + struct.pack(">IHHH", 6, 0, 1, TICKS_PER_QUARTER) + b"MTrk" + struct.pack(">I", len(data)) + data)
+        f.write(header(0, 1, TICKS_PER_QUARTER) + track([tempo] + events))
 
 
 if __name__ == "__main__":

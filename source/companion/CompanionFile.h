@@ -43,6 +43,12 @@ public:
     static std::string pathNextTo (const std::string& tablePath, const char* fileName);
 
 private:
+    // The end of open, on every system: takes the view (nullptr where nothing was mapped), lays
+    // the header into a file laid out anew, lets go of the lock and of a file it could not map.
+    bool finishOpen (void* view, const Layout& layout, bool laidOut) noexcept;
+
+    static constexpr int lockAttempts = 1000; // a millisecond apart
+
     void* mapped = nullptr;
     std::size_t mappedSize = 0;
     int descriptor = -1;

@@ -12,15 +12,6 @@
 
 namespace keyferry
 {
-namespace
-{
-constexpr int lockAttempts = 1000; // a millisecond apart
-} // namespace
-
-CompanionFile::~CompanionFile()
-{
-    close();
-}
 
 bool CompanionFile::open (const std::string& path, const Layout& layout, bool createIfMissing)
 {
@@ -50,27 +41,15 @@ bool CompanionFile::open (const std::string& path, const Layout& layout, bool cr
     const auto layOut = regular && ! ours && createIfMissing
                         && ::ftruncate (descriptor, 0) == 0 && ::ftruncate (descriptor, static_cast<off_t> (layout.fileSize)) == 0;
 
+    void* view = nullptr;
     if (current || layOut)
     {
-        void* view = ::mmap (nullptr, layout.fileSize, PROT_READ | PROT_WRITE, MAP_SHARED, descriptor, 0);
-        if (view != MAP_FAILED)
-        {
-            mapped = view;
-            mappedSize = layout.fileSize;
-
-            if (layOut)
-            {
-                writeHeader (view, layout);
-            }
-        }
+        view = ::mmap (nullptr, layout.fileSize, PROT_READ | PROT_WRITE, MAP_SHARED, descriptor, 0);
+        if (view == MAP_FAILED)
+            view = nullptr;
     }
 
-    unlock();
-
-    if (mapped == nullptr)
-        close();
-
-    return mapped != nullptr;
+    return finishOpen (view, layout, layOut);
 }
 
 void CompanionFile::close() noexcept
@@ -104,12 +83,6 @@ bool CompanionFile::lock() noexcept
 void CompanionFile::unlock() noexcept
 {
     ::flock (descriptor, LOCK_UN);
-}
-
-std::string CompanionFile::pathNextTo (const std::string& tablePath, const char* fileName)
-{
-    const auto slash = tablePath.find_last_of ("/\\");
-    return (slash == std::string::npos ? std::string() : tablePath.substr (0, slash + 1)) + fileName;
 }
 
 } // namespace keyferry

@@ -14,18 +14,11 @@ namespace keyferry
 {
 namespace
 {
-constexpr int lockAttempts = 1000; // a millisecond apart
-
 HANDLE handleOf (int descriptor) noexcept
 {
     return reinterpret_cast<HANDLE> (static_cast<std::intptr_t> (descriptor));
 }
 } // namespace
-
-CompanionFile::~CompanionFile()
-{
-    close();
-}
 
 bool CompanionFile::open (const std::string& path, const Layout& layout, bool createIfMissing)
 {
@@ -64,30 +57,16 @@ bool CompanionFile::open (const std::string& path, const Layout& layout, bool cr
                  && ::SetFilePointerEx (file, full, nullptr, FILE_BEGIN) && ::SetEndOfFile (file);
     }
 
+    void* view = nullptr;
     if (current || layOut)
     {
         const auto mapping = ::CreateFileMappingW (file, nullptr, PAGE_READWRITE, 0, 0, nullptr);
-        void* view = mapping != nullptr ? ::MapViewOfFile (mapping, FILE_MAP_ALL_ACCESS, 0, 0, layout.fileSize) : nullptr;
+        view = mapping != nullptr ? ::MapViewOfFile (mapping, FILE_MAP_ALL_ACCESS, 0, 0, layout.fileSize) : nullptr;
         if (mapping != nullptr)
             ::CloseHandle (mapping);
-
-        if (view != nullptr)
-        {
-            mapped = view;
-            mappedSize = layout.fileSize;
-            if (layOut)
-            {
-                writeHeader (view, layout);
-            }
-        }
     }
 
-    unlock();
-
-    if (mapped == nullptr)
-        close();
-
-    return mapped != nullptr;
+    return finishOpen (view, layout, layOut);
 }
 
 void CompanionFile::close() noexcept
@@ -121,12 +100,6 @@ void CompanionFile::unlock() noexcept
 {
     OVERLAPPED whole {};
     ::UnlockFileEx (handleOf (descriptor), 0, MAXDWORD, MAXDWORD, &whole);
-}
-
-std::string CompanionFile::pathNextTo (const std::string& tablePath, const char* fileName)
-{
-    const auto slash = tablePath.find_last_of ("/\\");
-    return (slash == std::string::npos ? std::string() : tablePath.substr (0, slash + 1)) + fileName;
 }
 
 } // namespace keyferry
